@@ -1,0 +1,47 @@
+// Periodic timers whose callbacks run on timer-engine threads, not on the GUI thread.
+// Ids, attribute ids, event codes and result codes are part of the library's contract.
+#pragma once
+
+#include <cstdarg>
+
+// Callback shape shared with control callbacks: (reserved 0, timer id, event, data, and
+// the addresses of two doubles: seconds since the first tick, seconds since the previous one).
+// The doubles are valid only during the call.
+using AsyncTimerCallbackPtr = int (*)(int reserved, int timerId, int event, void* callbackData,
+                                      void* eventData1, void* eventData2);
+
+// Event codes.
+inline constexpr int TIMER_EVENT_TICK = 15;
+inline constexpr int TIMER_EVENT_DISCARD = 16;
+
+// Attribute ids.
+inline constexpr int TIMER_ATTR_INTERVAL = 1;            // double, seconds
+inline constexpr int TIMER_ATTR_COUNT = 2;               // int, negative = unlimited
+inline constexpr int TIMER_ATTR_ENABLED = 3;             // int, 0 or 1
+inline constexpr int TIMER_ATTR_CALLBACK_DATA = 4;       // void*
+inline constexpr int TIMER_ATTR_CALLBACK = 5;            // AsyncTimerCallbackPtr
+inline constexpr int TIMER_ATTR_PRIORITY = 6;            // int
+inline constexpr int TIMER_ATTR_TIME_SINCE_START = 7;    // double, read only
+inline constexpr int TIMER_ATTR_TIME_SINCE_PREVIOUS = 8; // double, read only
+
+// Result codes.
+inline constexpr int TIMER_ERR_ENGINE = -2;
+inline constexpr int TIMER_ERR_NO_IDS = -3;
+inline constexpr int TIMER_ERR_NO_MEMORY = -4;
+inline constexpr int TIMER_ERR_UNKNOWN_TIMER = -5;
+inline constexpr int TIMER_ERR_INIT = -6;
+inline constexpr int TIMER_ERR_INVALID_ARGUMENT = -7;
+inline constexpr int TIMER_ERR_NOT_SUPPORTED = -8;
+inline constexpr int TIMER_ERR_READ_ONLY = -9;
+
+int NewAsyncTimer(double interval, int count, int initialState, AsyncTimerCallbackPtr callback,
+                  void* callbackData);
+int NewAsyncTimerWithPriority(double interval, int count, int initialState,
+                              AsyncTimerCallbackPtr callback, void* callbackData, int priority);
+int DiscardAsyncTimer(int timerId);  // -1 discards every timer
+int SuspendAsyncTimerCallbacks();
+int ResumeAsyncTimerCallbacks();
+int SetAsyncTimerAttribute(int timerId, int attribute, ...);
+int SetAsyncTimerAttributeFromParmInfo(int timerId, int attribute, va_list args);
+int GetAsyncTimerAttribute(int timerId, int attribute, void* value);
+int GetAsyncTimerResolution(double* resolution);

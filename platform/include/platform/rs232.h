@@ -1,0 +1,48 @@
+// Serial ports known by number (COM1, COM2, ...), over POSIX termios. Every call is safe from
+// any thread. Results are ints, negative on failure.
+#pragma once
+
+#include <string>
+#include <vector>
+
+inline constexpr int COM_ERR_NOT_OPEN = -2;       // the port is not open
+inline constexpr int COM_ERR_BAD_PORT = -3;       // port number out of range or unmapped
+inline constexpr int COM_ERR_OPEN_FAILED = -6;    // the device could not be opened or set up
+inline constexpr int COM_ERR_TIMEOUT = -99;       // no byte within the time-out
+inline constexpr int COM_ERR_DEVICE_GONE = -100;  // the device went away (adapter pulled)
+inline constexpr int COM_ERR_ABORTED = -101;      // the wait was cut short by AbortComWait
+inline constexpr int COM_ERR_IO = -102;           // any other read or write failure
+
+inline constexpr int kMaxComPort = 255;
+
+// Opening a port that is already open reconfigures it. An empty device name means the
+// device is found through the COM mapping.
+int OpenComConfig(int port, const std::string& deviceName, int baud, int parity, int dataBits,
+                  int stopBits, int inputQueueSize, int outputQueueSize);
+int SetComTime(int port, double seconds);
+int FlushInQ(int port);
+int FlushOutQ(int port);
+int ComWrtByte(int port, int byte);
+int GetOutQLen(int port);
+// The next byte (0..255), waiting at most the time-out; negative on time-out, error or abort.
+int ComRdByte(int port);
+// Closing a port that is not open does nothing and returns COM_ERR_NOT_OPEN.
+int CloseCom(int port);
+
+// Makes every current and later ComRdByte on the port return COM_ERR_ABORTED at once, until
+// CloseCom. The logging session's stop uses it so that it never waits for a silent sensor.
+int AbortComWait(int port);
+
+// COM numbers map to devices: COM1-32 -> /dev/ttyS0-31, COM33-64 -> /dev/ttyUSB0-31,
+// COM65-96 -> /dev/ttyACM0-31; lines "N /dev/path" in the map file override entries.
+struct ComPortInfo {
+    int number = 0;
+    std::string device;    // empty when the number maps to nothing
+    bool present = false;  // the device exists now
+};
+// The map file is read afresh at every resolution; default "comports.txt" in the working
+// directory. An empty path disables overrides.
+void SetComPortMapFile(const std::string& path);
+ComPortInfo ResolveComPort(int port);
+// The serial devices present, with their COM numbers, in ascending number order.
+std::vector<ComPortInfo> ListSerialPorts();

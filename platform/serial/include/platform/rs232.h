@@ -7,6 +7,8 @@
 
 inline constexpr int COM_ERR_NOT_OPEN = -2;       // the port is not open
 inline constexpr int COM_ERR_BAD_PORT = -3;       // port number out of range or unmapped
+inline constexpr int COM_ERR_BAD_SETTING = -4;    // baud, parity, data/stop bits, queue or time-out
+inline constexpr int COM_ERR_OUTQ_FULL = -5;      // the output queue is full and the line is stuck
 inline constexpr int COM_ERR_OPEN_FAILED = -6;    // the device could not be opened or set up
 inline constexpr int COM_ERR_TIMEOUT = -99;       // no byte within the time-out
 inline constexpr int COM_ERR_DEVICE_GONE = -100;  // the device went away (adapter pulled)

@@ -15,14 +15,14 @@ inline constexpr int TIMER_EVENT_TICK = 15;
 inline constexpr int TIMER_EVENT_DISCARD = 16;
 
 // Attribute ids.
-inline constexpr int TIMER_ATTR_INTERVAL = 1;            // double, seconds
-inline constexpr int TIMER_ATTR_COUNT = 2;               // int, negative = unlimited
-inline constexpr int TIMER_ATTR_ENABLED = 3;             // int, 0 or 1
-inline constexpr int TIMER_ATTR_CALLBACK_DATA = 4;       // void*
-inline constexpr int TIMER_ATTR_CALLBACK = 5;            // AsyncTimerCallbackPtr
-inline constexpr int TIMER_ATTR_PRIORITY = 6;            // int
-inline constexpr int TIMER_ATTR_TIME_SINCE_START = 7;    // double, read only
-inline constexpr int TIMER_ATTR_TIME_SINCE_PREVIOUS = 8; // double, read only
+inline constexpr int TIMER_ATTR_INTERVAL = 1;             // double, seconds
+inline constexpr int TIMER_ATTR_COUNT = 2;                // int, negative = unlimited
+inline constexpr int TIMER_ATTR_ENABLED = 3;              // int, 0 or 1
+inline constexpr int TIMER_ATTR_CALLBACK_DATA = 4;        // void*
+inline constexpr int TIMER_ATTR_CALLBACK = 5;             // AsyncTimerCallbackPtr
+inline constexpr int TIMER_ATTR_PRIORITY = 6;             // int
+inline constexpr int TIMER_ATTR_TIME_SINCE_START = 7;     // double, read only
+inline constexpr int TIMER_ATTR_TIME_SINCE_PREVIOUS = 8;  // double, read only
 
 // Result codes.
 inline constexpr int TIMER_ERR_ENGINE = -2;
@@ -33,6 +33,7 @@ inline constexpr int TIMER_ERR_INIT = -6;
 inline constexpr int TIMER_ERR_INVALID_ARGUMENT = -7;
 inline constexpr int TIMER_ERR_NOT_SUPPORTED = -8;
 inline constexpr int TIMER_ERR_READ_ONLY = -9;
+inline constexpr int TIMER_ERR_IN_OWN_CALLBACK = -10;  // waiting for oneself would never end
 
 int NewAsyncTimer(double interval, int count, int initialState, AsyncTimerCallbackPtr callback,
                   void* callbackData);
@@ -45,3 +46,10 @@ int SetAsyncTimerAttribute(int timerId, int attribute, ...);
 int SetAsyncTimerAttributeFromParmInfo(int timerId, int attribute, va_list args);
 int GetAsyncTimerAttribute(int timerId, int attribute, void* value);
 int GetAsyncTimerResolution(double* resolution);
+
+// Blocks until no tick callback of the timer is running, and returns 0 (at once when none is).
+// Together with disabling the timer first (after SetAsyncTimerAttribute(id, TIMER_ATTR_ENABLED,
+// 0) returns, no new tick callback starts) this waits out a cycle in progress. Called from
+// inside that timer's own tick callback it returns TIMER_ERR_IN_OWN_CALLBACK at once instead of
+// waiting for itself; an unknown id gives TIMER_ERR_UNKNOWN_TIMER.
+int WaitForAsyncTimerCallback(int timerId);

@@ -24,9 +24,9 @@ struct ExternalName {
 
 // Events.
 inline constexpr int EVENT_COMMIT = 1;
-inline constexpr int EVENT_PANEL_SIZE = 37;      // the panel's size was set
-inline constexpr int EVENT_PANEL_SIZING = 52;    // the user is dragging the panel's edge
-inline constexpr int EVENT_PANEL_RESIZED = 53;   // the user finished resizing
+inline constexpr int EVENT_PANEL_SIZE = 37;     // the panel's size was set
+inline constexpr int EVENT_PANEL_SIZING = 52;   // the user is dragging the panel's edge
+inline constexpr int EVENT_PANEL_RESIZED = 53;  // the user finished resizing
 
 // Attributes (controls and panels).
 inline constexpr int ATTR_DIMMED = 500;
@@ -39,14 +39,14 @@ inline constexpr int ATTR_LABEL_TEXT = 641;
 inline constexpr int ATTR_TITLE = 642;  // panel title
 
 // Generic negative results.
-inline constexpr int UIE_BAD_HANDLE = -4;       // no such panel
-inline constexpr int UIE_BAD_CONTROL = -5;      // no such control on the panel
-inline constexpr int UIE_BAD_ATTRIBUTE = -6;    // attribute unknown or of the wrong type
-inline constexpr int UIE_BAD_ARGUMENT = -7;     // index out of range, wrong value type
-inline constexpr int UIE_FILE_MISSING = -10;    // file could not be opened
-inline constexpr int UIE_FILE_FORMAT = -11;     // malformed panel file or panel-state record
-inline constexpr int UIE_NO_RESOURCE = -12;     // the panel file has no such panel
-inline constexpr int UIE_FILE_WRITE = -13;      // file could not be written
+inline constexpr int UIE_BAD_HANDLE = -4;     // no such panel
+inline constexpr int UIE_BAD_CONTROL = -5;    // no such control on the panel
+inline constexpr int UIE_BAD_ATTRIBUTE = -6;  // attribute unknown or of the wrong type
+inline constexpr int UIE_BAD_ARGUMENT = -7;   // index out of range, wrong value type
+inline constexpr int UIE_FILE_MISSING = -10;  // file could not be opened
+inline constexpr int UIE_FILE_FORMAT = -11;   // malformed panel file or panel-state record
+inline constexpr int UIE_NO_RESOURCE = -12;   // the panel file has no such panel
+inline constexpr int UIE_FILE_WRITE = -13;    // file could not be written
 inline constexpr int UIE_NOT_INITIALISED = -20;
 
 // Run-time initialisation. The process entry calls InitRunTime with the program's name table
@@ -57,6 +57,9 @@ int InitRunTime(void* moduleHandle, char** argv, void* reserved);
 
 // Panels.
 int LoadPanel(int parent, const std::string& file, int resourceId);
+// Why the last LoadPanel failed ("<file>: <reason>"), for a one-line report; empty after a
+// successful load.
+std::string LastPanelFileError();
 int DisplayPanel(int panel);
 int HidePanel(int panel);
 int DiscardPanel(int panel);
@@ -78,6 +81,8 @@ int GetCtrlVal(int panel, int control, std::string& text);
 int ResetTextBox(int panel, int control, std::string_view text);
 int GetNumTextBoxLines(int panel, int control, int& count);
 int GetTextBoxLine(int panel, int control, int index, std::string& line);
+// Removes count lines (-1: to the end) from index on; keeps a long-running view bounded.
+int DeleteTextBoxLines(int panel, int control, int index, int count);
 
 // Lists: each item is a label and an integer value.
 int InsertListItem(int panel, int control, int index, std::string_view label, int value);
@@ -97,6 +102,11 @@ int GetCtrlAttribute(int panel, int control, int attribute, int& value);
 int GetCtrlAttribute(int panel, int control, int attribute, std::string& text);
 int GetPanelAttribute(int panel, int attribute, int& value);
 int SetPanelAttribute(int panel, int attribute, int value);  // width/height send EVENT_PANEL_SIZE
+int GetPanelAttribute(int panel, int attribute, std::string& text);  // ATTR_TITLE
+int SetPanelAttribute(int panel, int attribute, std::string_view text);
+inline int SetPanelAttribute(int panel, int attribute, const char* text) {
+    return SetPanelAttribute(panel, attribute, std::string_view(text));
+}
 
 // Popups: modal in the GUI, answered by the installed responder in tests.
 inline constexpr int VAL_EXISTING_FILE_SELECTED = 1;
@@ -117,7 +127,7 @@ struct FileSelectRequest {
 
 // Answers popups. The GUI installs one that shows Qt dialogs; tests install their own.
 class PopupResponder {
-public:
+  public:
     virtual ~PopupResponder() = default;
     virtual int message(std::string_view title, std::string_view text) = 0;
     // Returns 1, 2, 0 or negative like FileSelectPopup, and fills path on 1 or 2.

@@ -1,0 +1,178 @@
+// The event loop: the Qt one when a front-end is attached, otherwise a plain queue of posted
+// work run on the thread that calls RunUserInterface.
+#include <condition_variable>
+#include <deque>
+#include <mutex>
+#include <thread>
+
+#include "platform/ui.h"
+#include "platform/ui_testing.h"
+#include "registry.h"
+
+using namespace veldra::ui;
+
+namespace {
+
+struct HeadlessLoop {
+    std::mutex mutex;
+    std::condition_variable wake;
+    std::deque<std::function<void()>> queue;
+    bool running = false;
+    bool quit = false;
+    int code = 0;
+    std::thread::id thread;
+};
+
+HeadlessLoop& TheLoop() {
+    static HeadlessLoop loop;
+    return loop;
+}
+
+FrontEnd* CurrentFrontEnd() {
+    Registry& r = TheRegistry();
+    const std::lock_guard lock(r.mutex);
+    return r.frontEnd;
+}
+
+// Runs what is queued now (not what that work queues in turn); loop thread only.
+void DrainQueue() {
+    HeadlessLoop& loop = TheLoop();
+    std::deque<std::function<void()>> work;
+    {
+        const std::lock_guard lock(loop.mutex);
+        if (!loop.running || loop.thread != std::this_thread::get_id()) {
+            return;
+        }
+        work.swap(loop.queue);
+    }
+    for (auto& w : work) {
+        w();
+    }
+}
+
+}  // namespace
+
+namespace veldra::ui {
+
+void AttachFrontEnd(FrontEnd* frontEnd) {
+    Registry& r = TheRegistry();
+    const std::lock_guard lock(r.mutex);
+    r.frontEnd = frontEnd;
+    // A new view has seen nothing yet.
+    for (auto& [handle, p] : r.panels) {
+        p->viewVersion = 0;
+        for (auto& [id, c] : p->controls) {
+            c.viewVersion = 0;
+            c.pending = TextBoxChange{};
+            c.pendingBytes = 0;
+        }
+    }
+    if (frontEnd != nullptr) {
+        frontEnd->modelChanged();
+    }
+}
+
+}  // namespace veldra::ui
+
+int RunUserInterface() {
+    if (FrontEnd* f = CurrentFrontEnd()) {
+        return f->runLoop();
+    }
+    HeadlessLoop& loop = TheLoop();
+    std::unique_lock lock(loop.mutex);
+    loop.running = true;
+    loop.quit = false;
+    loop.thread = std::this_thread::get_id();
+    while (!loop.quit) {
+        if (loop.queue.empty()) {
+            loop.wake.wait(lock, [&] { return loop.quit || !loop.queue.empty(); });
+            continue;
+        }
+        auto work = std::move(loop.queue.front());
+        loop.queue.pop_front();
+        lock.unlock();
+        work();
+        lock.lock();
+    }
+    loop.running = false;
+    loop.thread = {};
+    return loop.code;
+}
+
+int QuitUserInterface(int returnCode) {
+    if (FrontEnd* f = CurrentFrontEnd()) {
+        f->quitLoop(returnCode);
+        return 0;
+    }
+    HeadlessLoop& loop = TheLoop();
+    const std::lock_guard lock(loop.mutex);
+    loop.quit = true;
+    loop.code = returnCode;
+    loop.wake.notify_all();
+    return 0;
+}
+
+int ProcessDrawEvents() {
+    return ProcessSystemEvents();
+}
+
+int ProcessSystemEvents() {
+    if (FrontEnd* f = CurrentFrontEnd()) {
+        // Another thread's view refresh is already posted; only the GUI thread may pump.
+        if (f->isGuiThread()) {
+            f->processEvents();
+        }
+        return 0;
+    }
+    DrainQueue();
+    return 0;
+}
+
+void PostToUserInterface(std::function<void()> work) {
+    if (FrontEnd* f = CurrentFrontEnd()) {
+        f->post(std::move(work));
+        return;
+    }
+    HeadlessLoop& loop = TheLoop();
+    {
+        const std::lock_guard lock(loop.mutex);
+        if (loop.running) {
+            loop.queue.push_back(std::move(work));
+            loop.wake.notify_all();
+            return;
+        }
+    }
+    work();
+}
+
+bool IsUserInterfaceRunning() {
+    HeadlessLoop& loop = TheLoop();
+    const std::lock_guard lock(loop.mutex);
+    return loop.running;
+}
+
+int SimulateCommit(int panel, int control) {
+    {
+        Registry& r = TheRegistry();
+        const std::lock_guard lock(r.mutex);
+        int error = 0;
+        if (FindControl(r, panel, control, error) == nullptr) {
+            return error;
+        }
+    }
+    FrontEnd* f = CurrentFrontEnd();
+    if (f != nullptr && f->isGuiThread()) {
+        DispatchControlEvent(panel, control, EVENT_COMMIT);
+        return 0;
+    }
+    PostToUserInterface([panel, control] { DispatchControlEvent(panel, control, EVENT_COMMIT); });
+    return 0;
+}
+
+void ResetEventLoopForTesting() {
+    HeadlessLoop& loop = TheLoop();
+    const std::lock_guard lock(loop.mutex);
+    loop.queue.clear();
+    loop.quit = false;
+    loop.code = 0;
+}

@@ -12,7 +12,7 @@
 #include <vector>
 
 #include "termios_config.h"
-#include "unique_fd.h"
+#include "platform/unique_fd.h"
 
 namespace veldra::serial {
 

@@ -71,13 +71,14 @@ struct Options {
 
 // One request the simulator read, and what it did about it.
 struct Exchange {
-    std::uint32_t address = 0;         // as addressed in the request (24 bits)
-    std::string command;               // the request payload
-    bool request_valid = false;        // the request's checksum was right
-    std::optional<Quantity> quantity;  // for the four known commands
-    bool answered = false;             // some bytes were written back
-    std::vector<std::uint8_t> reply;   // the bytes written back (all of them, faults included)
-    std::string reply_text;            // the payload of the reply frame
+    std::uint32_t address = 0;          // as addressed in the request (24 bits)
+    std::string command;                // the request payload
+    std::vector<std::uint8_t> request;  // the request frame as read, byte for byte
+    bool request_valid = false;         // the request's checksum was right
+    std::optional<Quantity> quantity;   // for the four known commands
+    bool answered = false;              // some bytes were written back
+    std::vector<std::uint8_t> reply;    // the bytes written back (all of them, faults included)
+    std::string reply_text;             // the payload of the reply frame
     // True when the reply is a well-formed frame with a right checksum, a non-empty payload,
     // sent in time: the requester should accept it and show reply_text.
     bool valid_reply = false;

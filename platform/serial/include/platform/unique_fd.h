@@ -1,4 +1,4 @@
-// An owned file descriptor, closed when it goes out of scope.
+// An owned file descriptor, closed when it goes out of scope (serial ports, the simulator).
 #pragma once
 
 #include <unistd.h>

@@ -33,7 +33,6 @@ std::optional<RequestFrame> RequestParser::next() {
         }
         RequestFrame frame;
         frame.bytes.assign(buffer_.begin(), buffer_.begin() + static_cast<std::ptrdiff_t>(size));
-        buffer_.erase(buffer_.begin(), buffer_.begin() + static_cast<std::ptrdiff_t>(size));
         frame.address = static_cast<std::uint32_t>(frame.bytes[2]) << 16 |
                         static_cast<std::uint32_t>(frame.bytes[3]) << 8 | frame.bytes[4];
         frame.payload.assign(frame.bytes.begin() + 11,
@@ -41,6 +40,9 @@ std::optional<RequestFrame> RequestParser::next() {
         const std::uint16_t crc = frame_checksum(std::span(frame.bytes).first(size - 2));
         frame.checksum_ok =
             frame.bytes[size - 2] == (crc >> 8) && frame.bytes[size - 1] == (crc & 0xFF);
+        // A garbled frame may have been a false start inside noise: look again one byte on.
+        buffer_.erase(buffer_.begin(),
+                      buffer_.begin() + static_cast<std::ptrdiff_t>(frame.checksum_ok ? size : 1));
         return frame;
     }
 }

@@ -74,7 +74,7 @@ struct Exchange {
     std::uint32_t address = 0;          // as addressed in the request (24 bits)
     std::string command;                // the request payload
     std::vector<std::uint8_t> request;  // the request frame as read, byte for byte
-    bool request_valid = false;         // the request's checksum was right
+    bool request_valid = false;         // the checksum was right (a garbled one gets no answer)
     std::optional<Quantity> quantity;   // for the four known commands
     bool answered = false;              // some bytes were written back
     std::vector<std::uint8_t> reply;    // the bytes written back (all of them, faults included)

@@ -23,9 +23,6 @@
 #include "platform/ui.h"
 #include "session_runtime.h"
 
-// Blocks until no callback of the timer runs (the timer library provides it).
-int WaitForAsyncTimerCallback(int timerId);
-
 namespace {
 
 using namespace veldra::logging_detail;

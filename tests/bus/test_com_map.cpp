@@ -14,7 +14,7 @@ using bus_test::TempDir;
 using bus_test::use_map_file;
 
 class ComMap : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override { use_map_file(map, {}); }
     void TearDown() override { SetComPortMapFile("comports.txt"); }
     TempDir dir;
@@ -23,10 +23,16 @@ protected:
 
 TEST_F(ComMap, DefaultTable) {
     SetComPortMapFile("");
-    const std::pair<int, const char*> cases[] = {
-        {1, "/dev/ttyS0"},    {32, "/dev/ttyS31"},  {33, "/dev/ttyUSB0"}, {64, "/dev/ttyUSB31"},
-        {65, "/dev/ttyACM0"}, {96, "/dev/ttyACM31"}, {97, ""},           {0, ""},
-        {-1, ""},             {kMaxComPort + 1, ""}};
+    const std::pair<int, const char*> cases[] = {{1, "/dev/ttyS0"},
+                                                 {32, "/dev/ttyS31"},
+                                                 {33, "/dev/ttyUSB0"},
+                                                 {64, "/dev/ttyUSB31"},
+                                                 {65, "/dev/ttyACM0"},
+                                                 {96, "/dev/ttyACM31"},
+                                                 {97, ""},
+                                                 {0, ""},
+                                                 {-1, ""},
+                                                 {kMaxComPort + 1, ""}};
     for (const auto& [port, device] : cases) {
         EXPECT_EQ(ResolveComPort(port).device, device) << "COM" << port;
         EXPECT_EQ(ResolveComPort(port).number, port);
@@ -36,18 +42,10 @@ TEST_F(ComMap, DefaultTable) {
 TEST_F(ComMap, OverridesMalformedLinesAndPresence) {
     RawPty pty;
     use_map_file(map, {
-                          "3 " + pty.slave_path(),
-                          "40 /nonexistent/ttyX",
-                          "9 /dev/first",
+                          "3 " + pty.slave_path(), "40 /nonexistent/ttyX", "9 /dev/first",
                           "9 /dev/second",  // the later line wins
-                          "",
-                          "# 4 /dev/comment",
-                          "abc /dev/x",
-                          "5",
-                          "6 relative/path",
-                          "7 /dev/a extra-word",
-                          "0 /dev/zero-port",
-                          "300 /dev/out-of-range",
+                          "", "# 4 /dev/comment", "abc /dev/x", "5", "6 relative/path",
+                          "7 /dev/a extra-word", "0 /dev/zero-port", "300 /dev/out-of-range",
                           "-2 /dev/negative",
                           "120 " + pty.slave_path(),  // beyond the table
                       });

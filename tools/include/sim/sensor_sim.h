@@ -59,14 +59,14 @@ struct FaultRates {
 };
 
 struct Options {
-    std::vector<std::uint32_t> sensors;                // addresses that answer (low 24 bits)
+    std::vector<std::uint32_t> sensors{};              // addresses that answer (low 24 bits)
     bool baud_emulation = false;                       // pace reply bytes like a real line
     int baud = 9600;                                   // 8N1: 10 bit times per byte
     std::chrono::microseconds reply_delay{0};          // before each reply
     std::chrono::milliseconds late_reply_delay{2500};  // for Fault::LateReply
-    FaultRates faults;                                 // all 0 by default
+    FaultRates faults{};                               // all 0 by default
     std::uint64_t seed = 1;                            // faults and values are reproducible
-    std::string link_path;  // when set, a symlink to the current pty slave (re-pointed on replug)
+    std::string link_path{};  // when set, a symlink to the current pty slave (re-pointed on replug)
 };
 
 // One request the simulator read, and what it did about it.

@@ -1,0 +1,193 @@
+// One command/reply exchange over a real pseudo-terminal against the simulated sensor bus:
+// the bytes on the line, each reply outcome, time-outs, leftovers flushed by the next send,
+// an unopenable port, a device that vanishes mid-reply and replies that do not fit.
+#include <gtest/gtest.h>
+
+#include <future>
+#include <thread>
+
+#include "bus/bus.h"
+#include "bus_test_support.h"
+
+namespace {
+
+using bus_test::Clock;
+using bus_test::seconds_since;
+using bus_test::SimulatedLine;
+using Bytes = std::vector<std::uint8_t>;
+
+constexpr int kPort = 11;
+constexpr std::uint32_t kSensor = 0x0A1B2C;
+constexpr double kGenerous = 5.0;  // an upper bound no loaded machine should reach
+
+const Bytes kWorkedRequest = {0x81, 0x00, 0x0A, 0x1B, 0x2C, 0xFD, 0xFD, 0xFD,
+                              0xFD, 0x00, 0x0A, 0x47, 0x65, 0x74, 0x43, 0x6F,
+                              0x75, 0x6E, 0x74, 0x73, 0x21, 0xAD, 0xEE};
+const Bytes kWorkedReply = {0x81, 0x00, 0x0A, 0x1B, 0x2C, 0xFD, 0xFD, 0xFD, 0xFD,
+                            0x00, 0x05, 0x31, 0x32, 0x33, 0x34, 0x35, 0xD0, 0x34};
+
+class Transaction : public ::testing::Test {
+  protected:
+    void SetUp() override { set_reply_timeout_for_testing(1.0); }
+    void TearDown() override { set_reply_timeout_for_testing(2.0); }
+
+    // send + receive, as the measurement cycle does it.
+    int exchange(const char* command = "GetCounts!", std::uint32_t address = kSensor) {
+        const int sent = send_n_bus_message(kPort, 9600, 0, static_cast<int>(address), command);
+        if (sent != 0) {
+            return sent;  // -1 and the send's own codes never come from a receive
+        }
+        return receive_n_bus_message(kPort, 9600, buffer);
+    }
+    std::string text() const { return buffer.data(); }
+
+    SimulatedLine line{kPort, {.sensors = {kSensor}}};
+    veldra::sim::SensorSimulator& sim = line.sim();
+    std::vector<char> buffer = std::vector<char>(10000, '#');
+};
+
+TEST_F(Transaction, SendWritesExactlyTheWorkedFrame) {
+    EXPECT_EQ(send_n_bus_message(kPort, 9600, 0, kSensor, "GetCounts!"), 0);
+    ASSERT_TRUE(sim.wait_for_exchanges(1, std::chrono::seconds(5)));
+    const auto log = sim.exchanges();
+    ASSERT_EQ(log.size(), 1u);
+    EXPECT_EQ(log[0].request, kWorkedRequest);
+    EXPECT_TRUE(log[0].request_valid);
+}
+
+TEST_F(Transaction, ReplyOutcomes) {
+    Bytes corrupted = kWorkedReply;
+    corrupted.back() ^= 0x01;
+    Bytes wrong_start = kWorkedReply;
+    wrong_start[0] = 0x80;
+    struct Case {
+        const char* name;
+        Bytes reply;
+        int result;
+        std::string text;  // the buffer's text afterwards, when it matters
+    };
+    const Case cases[] = {
+        {"worked reply", kWorkedReply, 5, "12345"},
+        {"corrupted twin", corrupted, BUS_ERR_CHECKSUM, "12345"},
+        {"wrong start byte", wrong_start, BUS_ERR_START_BYTE, ""},
+        {"empty payload", veldra::sim::SensorSimulator::reply_frame(kSensor, ""), 0, ""},
+        {"not a number", veldra::sim::SensorSimulator::reply_frame(kSensor, "abc"), 3, "abc"},
+        {"other address", veldra::sim::SensorSimulator::reply_frame(0x123456, "7"), 1, "7"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        sim.script_raw_reply(kSensor, c.reply);
+        buffer.assign(buffer.size(), '#');
+        EXPECT_EQ(exchange(), c.result);
+        if (c.result >= 0 || c.result == BUS_ERR_CHECKSUM) {
+            EXPECT_EQ(text(), c.text);
+        }
+    }
+}
+
+TEST_F(Transaction, WrongStartByteReadsOneByteAndTheNextSendFlushesTheRest) {
+    Bytes noisy = {0x55};
+    noisy.insert(noisy.end(), kWorkedReply.begin(), kWorkedReply.end());
+    sim.script_raw_reply(kSensor, noisy);
+    EXPECT_EQ(exchange(), BUS_ERR_START_BYTE);
+    EXPECT_EQ(ComRdByte(kPort), 0x81);  // the frame behind the noise is still unread
+
+    Bytes trailing = kWorkedReply;
+    trailing.insert(trailing.end(), {'J', 'U', 'N', 'K'});
+    sim.script_raw_reply(kSensor, trailing);
+    EXPECT_EQ(exchange(), 5);
+    sim.script_reply_text(kSensor, "777");
+    EXPECT_EQ(exchange(), 3);  // neither leftover got in the way
+    EXPECT_EQ(text(), "777");
+}
+
+TEST_F(Transaction, SilenceEndsAfterTheTimeOut) {
+    set_reply_timeout_for_testing(0.2);
+    const auto start = Clock::now();
+    EXPECT_EQ(exchange("GetCounts!", 0x00FE01 /* nobody */), BUS_ERR_START_BYTE);
+    EXPECT_GE(seconds_since(start), 0.19);
+    EXPECT_LT(seconds_since(start), kGenerous);
+}
+
+TEST_F(Transaction, SilenceTakesTheRealTwoSecondTimeOut) {
+    set_reply_timeout_for_testing(2.0);
+    const auto start = Clock::now();
+    EXPECT_EQ(exchange("GetCounts!", 0x00FE01), BUS_ERR_START_BYTE);
+    EXPECT_GE(seconds_since(start), 1.95);
+    EXPECT_LT(seconds_since(start), 2.0 + kGenerous);
+}
+
+TEST_F(Transaction, UnopenablePortFailsWithoutWriting) {
+    EXPECT_EQ(send_n_bus_message(200, 9600, 0, kSensor, "GetCounts!"), BUS_ERR_PORT);
+    SetComPortMapFile("");  // COM11 -> /dev/ttyS10, absent on most machines
+    if (!ResolveComPort(kPort).present) {
+        EXPECT_EQ(send_n_bus_message(kPort, 9600, 0, kSensor, "GetCounts!"), BUS_ERR_PORT);
+    }
+    EXPECT_EQ(send_n_bus_message(kPort, 9600, 0, kSensor, std::string(88, 'x').c_str()),
+              BUS_ERR_TOO_LONG);
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    EXPECT_EQ(sim.exchange_count(), 0u);
+}
+
+TEST_F(Transaction, DeviceVanishingMidReplyEndsTheReceptionAtOnce) {
+    set_reply_timeout_for_testing(30.0);
+    sim.script_raw_reply(kSensor, Bytes(kWorkedReply.begin(), kWorkedReply.begin() + 13));
+    ASSERT_EQ(send_n_bus_message(kPort, 9600, 0, kSensor, "GetCounts!"), 0);
+    auto unplug = std::async(std::launch::async, [&] {
+        std::this_thread::sleep_for(std::chrono::milliseconds(200));
+        sim.unplug();
+    });
+    const auto start = Clock::now();
+    EXPECT_EQ(receive_n_bus_message(kPort, 9600, buffer), BUS_ERR_READ);
+    EXPECT_LT(seconds_since(start), kGenerous);  // not the 30 s time-out
+    unplug.get();
+
+    EXPECT_EQ(exchange(), BUS_ERR_PORT);  // still unplugged: the device is not there
+    sim.replug();                         // same path, new device behind it
+    sim.script_reply_text(kSensor, "42");
+    EXPECT_EQ(exchange(), 2);
+    EXPECT_EQ(text(), "42");
+}
+
+TEST_F(Transaction, TruncatedReplyFailsAfterOneTimeOut) {
+    set_reply_timeout_for_testing(0.3);
+    sim.script_raw_reply(kSensor, Bytes(kWorkedReply.begin(), kWorkedReply.begin() + 5));
+    const auto start = Clock::now();
+    EXPECT_EQ(exchange(), BUS_ERR_READ);
+    EXPECT_LT(seconds_since(start), 0.3 + kGenerous);
+}
+
+TEST_F(Transaction, ReplyTooLongForTheBufferIsRefused) {
+    std::vector<char> storage(64, 'G');
+    const std::span<char> small(storage.data() + 16, 16);
+    sim.script_reply_text(kSensor, std::string(100, '9'));
+    ASSERT_EQ(send_n_bus_message(kPort, 9600, 0, kSensor, "GetCounts!"), 0);
+    EXPECT_EQ(receive_n_bus_message(kPort, 9600, small), BUS_ERR_TOO_LONG);
+    for (std::size_t i = 0; i < storage.size(); ++i) {
+        if (i < 16 || i >= 32) {
+            ASSERT_EQ(storage[i], 'G') << "written past the buffer at " << i;
+        }
+    }
+    // The cycle's 10,000-byte buffer: 9,999 characters fit, 10,000 do not.
+    sim.script_reply_text(kSensor, std::string(9999, '1'));
+    EXPECT_EQ(exchange(), 9999);
+    sim.script_reply_text(kSensor, std::string(10000, '1'));
+    EXPECT_EQ(exchange(), BUS_ERR_TOO_LONG);
+}
+
+TEST_F(Transaction, AbortCutsAWaitingReceiveShort) {
+    set_reply_timeout_for_testing(30.0);
+    ASSERT_EQ(send_n_bus_message(kPort, 9600, 0, 0x00FE01, "GetCounts!"), 0);
+    auto receive =
+        std::async(std::launch::async, [&] { return receive_n_bus_message(kPort, 9600, buffer); });
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    const auto start = Clock::now();
+    AbortComWait(kPort);
+    ASSERT_EQ(receive.wait_for(std::chrono::duration<double>(kGenerous)),
+              std::future_status::ready);
+    EXPECT_EQ(receive.get(), BUS_ERR_START_BYTE);
+    EXPECT_LT(seconds_since(start), kGenerous);
+    EXPECT_EQ(CloseCom(kPort), 0);
+}
+
+}  // namespace

@@ -134,15 +134,9 @@ void PostToUserInterface(std::function<void()> work) {
         return;
     }
     HeadlessLoop& loop = TheLoop();
-    {
-        const std::lock_guard lock(loop.mutex);
-        if (loop.running) {
-            loop.queue.push_back(std::move(work));
-            loop.wake.notify_all();
-            return;
-        }
-    }
-    work();
+    const std::lock_guard lock(loop.mutex);
+    loop.queue.push_back(std::move(work));
+    loop.wake.notify_all();
 }
 
 bool IsUserInterfaceRunning() {
@@ -161,7 +155,8 @@ int SimulateCommit(int panel, int control) {
         }
     }
     FrontEnd* f = CurrentFrontEnd();
-    if (f != nullptr && f->isGuiThread()) {
+    const bool direct = f != nullptr ? f->isGuiThread() : !IsUserInterfaceRunning();
+    if (direct) {
         DispatchControlEvent(panel, control, EVENT_COMMIT);
         return 0;
     }

@@ -8,7 +8,8 @@
 //   ControlGeometry(p, 20).width; IsPanelVisible(p); IsControlDimmed(p, 7); ControlLabel(p, 7);
 //
 // A commit runs the control's callback on the thread that runs RunUserInterface when an event
-// loop is running (so it is queued behind earlier work), otherwise at once on the calling thread.
+// loop is running (queued behind earlier work), otherwise at once on the calling thread. With
+// the Qt front-end it runs at once on the GUI thread and is posted there from other threads.
 #pragma once
 
 #include <functional>
@@ -20,7 +21,8 @@
 // nothing. Call between tests, while no loop runs.
 void ResetUiForTesting();
 
-// Queues work for the thread running RunUserInterface (runs it at once when no loop runs).
+// Queues work for the thread that runs (or will next run) RunUserInterface; with the Qt
+// front-end, for the GUI thread.
 void PostToUserInterface(std::function<void()> work);
 
 // User commit of a control: dispatches its callback with EVENT_COMMIT. Returns 0, or

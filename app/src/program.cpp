@@ -1,4 +1,5 @@
 // The program's life: start-up (panels, splash, settings, timer), the event loop, and quitting.
+#include <algorithm>
 #include <cstdio>
 #include <string>
 
@@ -16,9 +17,9 @@ std::string load_failure_reason(int result, int resource) {
         case UIE_FILE_MISSING:
             return "cannot be opened";
         case UIE_FILE_FORMAT:
-            return "is malformed";
+            return "malformed panel file";
         case UIE_NO_RESOURCE:
-            return "has no panel " + std::to_string(resource);
+            return "no panel " + std::to_string(resource);
         default:
             return "cannot be loaded (error " + std::to_string(result) + ")";
     }
@@ -31,8 +32,13 @@ bool load_panel(int& handle, int resource) {
     if (handle >= 0) {
         return true;
     }
-    std::fprintf(stderr, "veldra-logger: panel file \"%s\" %s\n", kPanelFileName,
-                 load_failure_reason(handle, resource).c_str());
+    std::string reason = LastPanelFileError();
+    if (reason.empty()) {
+        reason = std::string(kPanelFileName) + ": " + load_failure_reason(handle, resource);
+    }
+    // One line, whatever the reason text holds.
+    std::replace(reason.begin(), reason.end(), '\n', ' ');
+    std::fprintf(stderr, "veldra-logger: cannot start: %s\n", reason.c_str());
     return false;
 }
 

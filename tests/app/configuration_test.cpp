@@ -1,0 +1,188 @@
+// Saving and loading configuration files through the file dialog, answered by a script.
+#include <filesystem>
+#include <fstream>
+#include <string>
+#include <vector>
+
+#include "app_fixture.h"
+#include "logging/logging.h"
+
+namespace veldra_test {
+namespace {
+
+class ConfigurationTest : public AppTest {
+  protected:
+    void SetUp() override {
+        AppTest::SetUp();
+        LoadPanels();
+        ClearList();
+    }
+    void ClearList() {
+        int count = 0;
+        GetNumListItems(main_panel, sensor_list, count);
+        if (count > 0) {
+            DeleteListItem(main_panel, sensor_list, 0, count);
+        }
+    }
+    // Puts a recognisable state on the main panel.
+    void Fill(std::vector<int> addresses, int interval, int port, const std::string& logfile,
+              const std::string& view, const std::string& status) {
+        ClearList();
+        for (int a : addresses) {
+            InsertListItem(main_panel, sensor_list, -1, sensor_label(a), a);
+        }
+        SetCtrlVal(main_panel, interval_field, interval);
+        SetCtrlVal(main_panel, comport_field, port);
+        SetCtrlVal(main_panel, logfile_field, logfile);
+        ResetTextBox(main_panel, log_view, view);
+        SetCtrlVal(main_panel, status_line, status);
+    }
+    void Save(const std::string& path, int result = VAL_NEW_FILE_SELECTED) {
+        popups_.answers.push_back({result, path});
+        ASSERT_EQ(SimulateCommit(main_panel, MAIN_SAVE_CONFIG), 0);
+    }
+    void Load(const std::string& path, int result = VAL_EXISTING_FILE_SELECTED) {
+        popups_.answers.push_back({result, path});
+        ASSERT_EQ(SimulateCommit(main_panel, MAIN_LOAD_CONFIG), 0);
+    }
+    struct Values {
+        std::vector<Item> items;
+        int interval, port;
+        std::string logfile;
+        bool operator==(const Values&) const = default;
+    };
+    Values Current() const {
+        return {ListItems(), Int(main_panel, interval_field), Int(main_panel, comport_field),
+                Text(logfile_field)};
+    }
+};
+
+TEST_F(ConfigurationTest, SaveAndLoadShowTheSameDialog) {
+    Save((dir_ / "a.set").string());
+    Load((dir_ / "a.set").string());
+    ASSERT_EQ(popups_.fileRequests.size(), 2u);
+    for (const FileSelectRequest& r : popups_.fileRequests) {
+        EXPECT_EQ(r.defaultDirectory, "");
+        EXPECT_EQ(r.defaultFileSpec, "*.set");
+        EXPECT_EQ(r.fileTypeList, "*.set");
+        EXPECT_EQ(r.title, "Please select path and file...");
+        EXPECT_EQ(r.buttonLabel, 0);
+        EXPECT_EQ(r.restrictDirectory, 0);
+        EXPECT_EQ(r.restrictExtension, 1);
+        EXPECT_EQ(r.allowCancel, 1);
+        EXPECT_EQ(r.allowMakeDirectory, 1);
+    }
+}
+
+TEST_F(ConfigurationTest, SavingOverAnExistingFileReplacesItWithoutAsking) {
+    const std::string path = (dir_ / "plant.set").string();
+    Fill({0x111111}, 5, 2, "/tmp/first.txt", "", "");
+    Save(path);
+    Fill({0x222222, 0x333333}, 9, 4, "/tmp/second.txt", "", "");
+    const Values second = Current();
+    Save(path, VAL_EXISTING_FILE_SELECTED);
+    EXPECT_TRUE(popups_.messages.empty());
+
+    Fill({}, 30, 7, "/tmp/other.txt", "", "");
+    Load(path);
+    EXPECT_EQ(Current(), second);
+}
+
+TEST_F(ConfigurationTest, LoadingReplacesTheWholeStateKeepingListOrderAndEmptiesTheViews) {
+    const std::string path = (dir_ / "field.set").string();
+    // The record carries a log view and status text from an earlier run.
+    Fill({0x00000C, 0x0A0000, 0x000001}, 12, 3, "/data/field.txt", "time;a\n1;2\n",
+         "Reading 000001");
+    const Values saved = Current();
+    Save(path);
+
+    Fill({0x999999}, 60, 9, "no file selected", "current table\n", "busy");
+    Load(path);
+    EXPECT_EQ(Current(), saved);
+    EXPECT_EQ(TextBox(log_view), "");
+    EXPECT_EQ(Text(status_line), "");
+}
+
+TEST_F(ConfigurationTest, AFailedLoadOnlyEmptiesTheViews) {
+    std::ofstream(dir_ / "garbage.set") << "this is not a panel state\n";
+    std::ofstream(dir_ / "empty.set");
+    {
+        Fill({0x010203}, 8, 2, "/data/x.txt", "", "");
+        Save((dir_ / "whole.set").string());
+        const auto size = std::filesystem::file_size(dir_ / "whole.set");
+        std::filesystem::resize_file(dir_ / "whole.set", size / 2);
+    }
+    struct Case {
+        const char* name;
+        std::string path;
+        int result;
+    };
+    const Case cases[] = {
+        {"missing, named as new", (dir_ / "missing.set").string(), VAL_NEW_FILE_SELECTED},
+        {"missing, named as existing", (dir_ / "gone.set").string(), VAL_EXISTING_FILE_SELECTED},
+        {"not a record", (dir_ / "garbage.set").string(), VAL_EXISTING_FILE_SELECTED},
+        {"empty file", (dir_ / "empty.set").string(), VAL_EXISTING_FILE_SELECTED},
+        {"truncated record", (dir_ / "whole.set").string(), VAL_EXISTING_FILE_SELECTED},
+        {"a directory", dir_.string() + "/sub.set", VAL_EXISTING_FILE_SELECTED},
+    };
+    std::filesystem::create_directory(dir_ / "sub.set");
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        Fill({0xABCDEF, 0x000010}, 15, 6, "/data/kept.txt", "kept table\n", "kept status");
+        const Values before = Current();
+        Load(c.path, c.result);
+        EXPECT_EQ(Current(), before);
+        EXPECT_EQ(TextBox(log_view), "");
+        EXPECT_EQ(Text(status_line), "");
+    }
+    EXPECT_TRUE(popups_.messages.empty());
+}
+
+TEST_F(ConfigurationTest, CancelOrDialogFailureChangesNothing) {
+    for (int result : {VAL_NO_FILE_SELECTED, -1}) {
+        SCOPED_TRACE(result);
+        Fill({0x000777}, 11, 3, "/data/y.txt", "table stays\n", "status stays");
+        const Values before = Current();
+        Load((dir_ / "never.set").string(), result);
+        Save((dir_ / "never.set").string(), result);
+        EXPECT_EQ(Current(), before);
+        EXPECT_EQ(TextBox(log_view), "table stays");
+        EXPECT_EQ(Text(status_line), "status stays");
+        EXPECT_FALSE(std::filesystem::exists(dir_ / "never.set"));
+    }
+}
+
+TEST_F(ConfigurationTest, ANameWithoutTheExtensionGetsIt) {
+    Fill({0x000042}, 21, 5, "/data/z.txt", "", "");
+    const Values saved = Current();
+    Save((dir_ / "bare").string());
+    EXPECT_TRUE(std::filesystem::exists(dir_ / "bare.set"));
+    EXPECT_FALSE(std::filesystem::exists(dir_ / "bare"));
+
+    Fill({}, 40, 1, "/data/other.txt", "", "");
+    Load((dir_ / "bare").string());
+    EXPECT_EQ(Current(), saved);
+
+    EXPECT_EQ(with_set_extension("a.set"), "a.set");
+    EXPECT_EQ(with_set_extension("A.SET"), "A.SET");
+    EXPECT_EQ(with_set_extension("a.settings"), "a.settings.set");
+    EXPECT_EQ(with_set_extension("dir.set/x"), "dir.set/x.set");
+}
+
+TEST_F(ConfigurationTest, LoadIsIgnoredWhileASessionRuns) {
+    Fill({0x000005}, 9, 2, "/data/s.txt", "", "");
+    Save((dir_ / "other.set").string());
+    Fill({0x000001, 0x000002}, 6, 3, "/data/running.txt", "running table\n", "Reading");
+    const Values before = Current();
+    logging_active = 1;
+    popups_.answers.push_back({VAL_EXISTING_FILE_SELECTED, (dir_ / "other.set").string()});
+    EXPECT_EQ(
+        load_configuration_from_file(main_panel, MAIN_LOAD_CONFIG, EVENT_COMMIT, nullptr, 0, 0), 0);
+    logging_active = 0;
+    EXPECT_EQ(Current(), before);
+    EXPECT_EQ(TextBox(log_view), "running table");
+    EXPECT_EQ(popups_.fileRequests.size(), 1u);  // only the save above asked
+}
+
+}  // namespace
+}  // namespace veldra_test

@@ -1,0 +1,315 @@
+// The program's whole life, headless: start-up with and without a settings file, quitting
+// (also in the middle of a logging session), and start-up failures of the panel file.
+#include <chrono>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <future>
+#include <set>
+#include <thread>
+
+#include <nlohmann/json.hpp>
+
+#include "app_fixture.h"
+#include "asynctimer/asynctimer.h"
+#include "logging/logging.h"
+#include "sim/sensor_sim.h"
+
+namespace veldra_test {
+namespace {
+
+using namespace std::chrono_literals;
+
+class ProgramTest : public AppTest {
+  protected:
+    void TearDown() override {
+        if (measurement_timer > 0) {
+            DiscardAsyncTimer(measurement_timer);
+        }
+        measurement_timer = 0;
+        AppTest::TearDown();
+    }
+
+    // Runs the program on this thread while `user` acts on another, as a person at the screen
+    // would; afterwards the person presses Quit. Returns main's result.
+    int RunProgram(std::function<void()> user) {
+        std::thread person([&] {
+            const auto deadline = std::chrono::steady_clock::now() + 60s;
+            while (!IsUserInterfaceRunning() && std::chrono::steady_clock::now() < deadline) {
+                std::this_thread::sleep_for(5ms);
+            }
+            user();
+            SimulateCommit(main_panel, MAIN_QUIT);
+        });
+        char name[] = "veldra-logger";
+        char* argv[] = {name, nullptr};
+        const int result = veldra_main(1, argv);
+        person.join();
+        return result;
+    }
+
+    // Runs work inside the event loop, behind everything queued before, and waits for it.
+    static void InLoop(const std::function<void()>& work) {
+        std::promise<void> done;
+        PostToUserInterface([&] {
+            work();
+            done.set_value();
+        });
+        done.get_future().wait();
+    }
+
+    // The values a panel file's own main panel starts with.
+    struct Values {
+        std::vector<Item> items;
+        int interval, port;
+        std::string logfile;
+        bool operator==(const Values&) const = default;
+    };
+    Values Current() const {
+        return {ListItems(), Int(main_panel, interval_field), Int(main_panel, comport_field),
+                Text(logfile_field)};
+    }
+};
+
+TEST_F(ProgramTest, FirstRunShowsThePanelFilesValuesWithEmptyViews) {
+    // What a fresh load of the main panel holds, before the program runs.
+    LoadPanels();
+    const Values fresh = Current();
+    ResetUiForTesting();
+    ASSERT_NE(InitRunTime(callback_names()), 0);
+    SetDelayScaleForTesting(0.0);
+
+    Values shown{};
+    std::string view = "unread", status = "unread";
+    bool mainVisible = false, splashVisible = true, dialogVisible = true;
+    const int result = RunProgram([&] {
+        InLoop([&] {
+            shown = Current();
+            view = TextBox(log_view);
+            status = Text(status_line);
+            mainVisible = IsPanelVisible(main_panel);
+            splashVisible = IsPanelVisible(splash_panel);
+            dialogVisible = IsPanelVisible(address_panel);
+        });
+    });
+    EXPECT_EQ(result, 0);
+    EXPECT_EQ(shown, fresh);
+    EXPECT_EQ(view, "");
+    EXPECT_EQ(status, "");
+    EXPECT_TRUE(mainVisible);
+    EXPECT_FALSE(splashVisible);
+    EXPECT_FALSE(dialogVisible);
+    // The timer exists, dormant.
+    EXPECT_GT(measurement_timer, 0);
+    int enabled = -1;
+    EXPECT_EQ(GetAsyncTimerAttribute(measurement_timer, TIMER_ATTR_ENABLED, &enabled), 0);
+    EXPECT_EQ(enabled, 0);
+}
+
+TEST_F(ProgramTest, SettingsSavedDuringASessionStartIdleWithTheSavedValues) {
+    // The state of a main panel in the middle of a session, saved as the settings file.
+    LoadPanels();
+    int count = 0;
+    GetNumListItems(main_panel, sensor_list, count);
+    if (count > 0) {
+        DeleteListItem(main_panel, sensor_list, 0, count);
+    }
+    for (int a : {0x0A1B2C, 0x000001, 0x0A1B2C}) {
+        InsertListItem(main_panel, sensor_list, -1, sensor_label(a), a);
+    }
+    SetCtrlVal(main_panel, interval_field, 17);
+    SetCtrlVal(main_panel, comport_field, 5);
+    SetCtrlVal(main_panel, logfile_field, "/data/greenhouse.txt");
+    ResetTextBox(main_panel, log_view, "Date Time;Adr. 0A1B2C\n2026-01-01 10:00:00;1\n");
+    SetCtrlVal(main_panel, status_line, "Reading sensor 000001");
+    SetCtrlAttribute(main_panel, start_stop_button, ATTR_LABEL_TEXT, "Stop Logging");
+    for (int id : {comport_field, interval_field, 6, 5, 4, 2, 3}) {
+        SetCtrlAttribute(main_panel, id, ATTR_DIMMED, 1);
+    }
+    const Values saved = Current();
+    ASSERT_EQ(SavePanelState(main_panel, kSettingsFileName, 1), 0);
+    ResetUiForTesting();
+    ASSERT_NE(InitRunTime(callback_names()), 0);
+    SetDelayScaleForTesting(0.0);
+
+    Values shown{};
+    std::string view = "unread", status = "unread", label;
+    bool anyDimmed = true;
+    const int result = RunProgram([&] {
+        InLoop([&] {
+            shown = Current();
+            view = TextBox(log_view);
+            status = Text(status_line);
+            label = ControlLabel(main_panel, start_stop_button);
+            anyDimmed = false;
+            for (int id : {comport_field, interval_field, 6, 5, 4, 2, 3, start_stop_button}) {
+                anyDimmed = anyDimmed || IsControlDimmed(main_panel, id);
+            }
+        });
+    });
+    EXPECT_EQ(result, 0);
+    EXPECT_EQ(shown, saved);
+    EXPECT_EQ(view, "");
+    EXPECT_EQ(status, "");
+    EXPECT_EQ(label, "Start Logging");
+    EXPECT_FALSE(anyDimmed);
+    EXPECT_EQ(logging_active, 0);
+}
+
+TEST_F(ProgramTest, QuitRightAfterStartWritesTheSettingsAndClosesPortZeroHarmlessly) {
+    std::ofstream(kSettingsFileName) << "left over from an old version\n";
+    Values atQuit{};
+    const int result = RunProgram([&] {
+        InLoop([&] {
+            // What the user changed before quitting must reach the settings file.
+            SetCtrlVal(main_panel, interval_field, 77);
+            InsertListItem(main_panel, sensor_list, -1, sensor_label(0xBEEF), 0xBEEF);
+            atQuit = Current();
+        });
+    });
+    EXPECT_EQ(result, 0);
+    EXPECT_EQ(com_port_number, 0);
+
+    // The next run's recall brings back exactly that.
+    LoadPanels();
+    ASSERT_EQ(RecallPanelState(main_panel, kSettingsFileName, 1), 0);
+    EXPECT_EQ(Current(), atQuit);
+    // Written atomically: nothing but the panel file and the settings file is left behind.
+    for (const auto& entry : std::filesystem::directory_iterator(dir_)) {
+        const auto name = entry.path().filename().string();
+        EXPECT_TRUE(name == kPanelFileName || name == kSettingsFileName) << name;
+    }
+}
+
+TEST_F(ProgramTest, QuitDuringASessionEndsItBeforeSaving) {
+    constexpr int kPort = 9;
+    veldra::sim::SensorSimulator sim(veldra::sim::Options{.sensors = {0x0A1B2C}});
+    std::ofstream(dir_ / "comports.txt") << kPort << " " << sim.device_path() << "\n";
+    const auto logPath = dir_ / "field.txt";
+
+    bool wasLogging = false;
+    const int result = RunProgram([&] {
+        InLoop([&] {
+            int count = 0;
+            GetNumListItems(main_panel, sensor_list, count);
+            if (count > 0) {
+                DeleteListItem(main_panel, sensor_list, 0, count);
+            }
+            InsertListItem(main_panel, sensor_list, -1, sensor_label(0x0A1B2C), 0x0A1B2C);
+            SetCtrlVal(main_panel, comport_field, kPort);
+            SetCtrlVal(main_panel, interval_field, 3);
+            SetCtrlVal(main_panel, logfile_field, logPath.string());
+        });
+        SimulateCommit(main_panel, start_stop_button);
+        InLoop([&] { wasLogging = logging_active == 1; });
+        // Let the first cycle get under way on the timer's thread before quitting.
+        sim.wait_for_exchanges(1, 30s);
+    });
+    EXPECT_EQ(result, 0);
+    ASSERT_TRUE(wasLogging) << (popups_.messages.empty() ? "" : popups_.messages[0].second);
+    EXPECT_EQ(logging_active, 0);
+    int enabled = -1;
+    GetAsyncTimerAttribute(measurement_timer, TIMER_ATTR_ENABLED, &enabled);
+    EXPECT_EQ(enabled, 0);
+    // Nothing touches the bus after the program has ended.
+    const auto served = sim.exchange_count();
+    std::this_thread::sleep_for(300ms);
+    EXPECT_EQ(sim.exchange_count(), served);
+    // The settings hold the session's values, and the log file exists with its header.
+    LoadPanels();
+    ASSERT_EQ(RecallPanelState(main_panel, kSettingsFileName, 1), 0);
+    EXPECT_EQ(Int(main_panel, comport_field), kPort);
+    EXPECT_EQ(Text(logfile_field), logPath.string());
+    EXPECT_TRUE(std::filesystem::exists(logPath));
+}
+
+// Writes a copy of the real panel file without the given resource.
+void WritePanelFileWithout(int resource, const std::filesystem::path& to) {
+    std::ifstream in(SourcePanelFile());
+    nlohmann::json file = nlohmann::json::parse(in);
+    auto& panels = file.at("panels");
+    for (auto it = panels.begin(); it != panels.end();) {
+        it = it->at("resource") == resource ? panels.erase(it) : std::next(it);
+    }
+    std::ofstream(to, std::ios::trunc) << file.dump(2);
+}
+
+TEST_F(ProgramTest, APanelFileThatCannotServeEndsStartUpWithMinusOne) {
+    struct Case {
+        const char* name;
+        std::function<void()> prepare;
+    };
+    const std::filesystem::path file = dir_ / kPanelFileName;
+    const Case cases[] = {
+        {"no splash panel", [&] { WritePanelFileWithout(SPLASH_PANEL_RESOURCE, file); }},
+        {"no main panel", [&] { WritePanelFileWithout(MAIN_PANEL_RESOURCE, file); }},
+        {"missing", [&] { std::filesystem::remove(file); }},
+        {"malformed", [&] { std::ofstream(file, std::ios::trunc) << "{\"panels\": [ {"; }},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        c.prepare();
+        ResetUiForTesting();
+        ASSERT_NE(InitRunTime(callback_names()), 0);
+        SetDelayScaleForTesting(0.0);
+        char name[] = "veldra-logger";
+        char* argv[] = {name, nullptr};
+        ::testing::internal::CaptureStderr();
+        EXPECT_EQ(veldra_main(1, argv), -1);
+        const std::string err = ::testing::internal::GetCapturedStderr();
+        EXPECT_EQ(std::count(err.begin(), err.end(), '\n'), 1) << err;
+        EXPECT_NE(err.find(kPanelFileName), std::string::npos) << err;
+        EXPECT_FALSE(std::filesystem::exists(dir_ / kSettingsFileName));
+    }
+}
+
+// Callbacks ignore every event but the commit: no change, no quit, no dialog.
+TEST_F(AppTest, ControlCallbacksIgnoreEventsOtherThanCommit) {
+    LoadPanels();
+    InsertListItem(main_panel, sensor_list, -1, sensor_label(1), 1);
+    SetCtrlIndex(main_panel, sensor_list, 0);
+    DisplayPanel(address_panel);
+    const auto before = ListItems();
+    for (const ExternalName& entry : callback_names()) {
+        if (entry.control == nullptr) {
+            continue;
+        }
+        for (int event : {0, 2, 3, 4, 5, 37, 52, 53}) {
+            SCOPED_TRACE(std::string(entry.name) + " event " + std::to_string(event));
+            EXPECT_EQ(entry.control(main_panel, 0, event, nullptr, 0, 0), 0);
+            EXPECT_EQ(ListItems(), before);
+            EXPECT_TRUE(IsPanelVisible(address_panel));
+        }
+    }
+    EXPECT_TRUE(popups_.fileRequests.empty());
+    EXPECT_TRUE(popups_.messages.empty());
+    EXPECT_FALSE(std::filesystem::exists(dir_ / kSettingsFileName));
+}
+
+TEST(CallbackNames, EveryCallbackOfThePanelFileIsInTheTable) {
+    std::ifstream in(SourcePanelFile());
+    const nlohmann::json file = nlohmann::json::parse(in);
+    std::set<std::string> named;
+    for (const auto& panel : file.at("panels")) {
+        if (panel.contains("callback")) {
+            named.insert(panel.at("callback").get<std::string>());
+        }
+        for (const auto& control : panel.at("controls")) {
+            if (control.contains("callback")) {
+                named.insert(control.at("callback").get<std::string>());
+            }
+        }
+    }
+    std::set<std::string> table;
+    for (const ExternalName& entry : callback_names()) {
+        table.insert(std::string(entry.name));
+        EXPECT_NE(entry.control == nullptr, entry.panel == nullptr) << entry.name;
+    }
+    EXPECT_EQ(table.size(), 10u);
+    for (const std::string& name : named) {
+        EXPECT_TRUE(table.contains(name)) << name;
+    }
+}
+
+}  // namespace
+}  // namespace veldra_test

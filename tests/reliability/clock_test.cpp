@@ -9,6 +9,7 @@
 #include <chrono>
 #include <thread>
 
+#include "bus/bus.h"
 #include "log_files.h"
 #include "platform/ui.h"
 #include "session_rig.h"

@@ -11,6 +11,7 @@
 #include "app/app.h"
 #include "app/panel_ids.h"
 #include "battery.h"
+#include "bus/bus.h"
 #include "log_files.h"
 #include "logging/logging.h"
 #include "platform/rs232.h"

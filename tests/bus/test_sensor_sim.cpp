@@ -59,15 +59,16 @@ TEST_F(Simulator, AnswersTheFourCommandsWithPlausibleValues) {
             SCOPED_TRACE(std::string(command));
             const int n = exchange(address, command);
             ASSERT_GT(n, 0);
+            const std::string reply = text();
             char* end = nullptr;
-            const double v = std::strtod(text().c_str(), &end);
-            EXPECT_EQ(*end, '\0') << text();
+            const double v = std::strtod(reply.c_str(), &end);
+            EXPECT_EQ(*end, '\0') << reply;
             EXPECT_GE(v, r.low);
             EXPECT_LE(v, r.high);
             if (r.q == Quantity::Counts) {
-                EXPECT_EQ(text().find('.'), std::string::npos);
+                EXPECT_EQ(reply.find('.'), std::string::npos);
             } else {
-                EXPECT_EQ(text().size() - text().find('.'), 3u);  // two decimals, a point
+                EXPECT_EQ(reply.size() - reply.find('.'), 3u);  // two decimals, a point
             }
             // Drifts slowly: the same quantity a moment later is close by.
             ASSERT_GT(exchange(address, command), 0);
@@ -191,8 +192,8 @@ TEST_F(Simulator, BaudEmulationPacesTheReply) {
     sim.set_baud_emulation(true, 9600);
     sim.script_reply_text(kA, std::string(87, '7'));  // a 100-byte frame: ~104 ms at 9600
     set_reply_timeout_for_testing(2.0);
+    const auto start = Clock::now();  // the reply cannot start before the request
     ASSERT_EQ(send_n_bus_message(kPort, 9600, 0, kA, "GetCounts!"), 0);
-    const auto start = Clock::now();
     EXPECT_EQ(receive_n_bus_message(kPort, 9600, buffer), 87);
     EXPECT_GE(seconds_since(start), 0.09);
 }

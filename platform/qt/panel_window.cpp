@@ -1,0 +1,336 @@
+// Builds and updates the widgets of one panel. Widgets are views: user input goes to the model
+// (without echo) and commits dispatch the control's callback here on the GUI thread; the model's
+// changes arrive through apply().
+#include "panel_window.h"
+
+#include <QCloseEvent>
+#include <QFontDatabase>
+#include <QFrame>
+#include <QGuiApplication>
+#include <QLabel>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QResizeEvent>
+#include <QScreen>
+#include <QScrollBar>
+#include <QSignalBlocker>
+#include <QSpinBox>
+#include <QTextBlock>
+#include <QTextCursor>
+#include <QTimer>
+
+namespace veldra::ui::qt {
+
+namespace {
+
+// An integer field that can show and take its value in hexadecimal, six digits wide.
+class NumericField : public QSpinBox {
+  public:
+    NumericField(QWidget* parent, bool hex) : QSpinBox(parent), hex_(hex) {
+        setLocale(QLocale::c());  // no digit grouping, whatever the user's locale
+        if (hex_) {
+            setDisplayIntegerBase(16);
+        }
+    }
+
+  protected:
+    QString textFromValue(int value) const override {
+        if (hex_) {
+            return QString::number(value, 16).toUpper().rightJustified(6, QLatin1Char('0'));
+        }
+        return QString::number(value);
+    }
+
+  private:
+    bool hex_;
+};
+
+QString FromUtf8(const std::string& s) {
+    return QString::fromUtf8(s.data(), static_cast<qsizetype>(s.size()));
+}
+
+void ApplyStyle(QWidget* w, const std::string& style) {
+    QFont font = w->font();
+    if (style == "fixed") {
+        font = QFontDatabase::systemFont(QFontDatabase::FixedFont);
+    } else if (style == "bold") {
+        font.setBold(true);
+    } else if (style == "title") {
+        font.setBold(true);
+        font.setPointSizeF(font.pointSizeF() * 2.0);
+    } else if (style == "small") {
+        font.setPointSizeF(font.pointSizeF() * 0.85);
+    } else if (style == "error") {
+        font.setBold(true);
+        w->setStyleSheet(QStringLiteral("color: #c00000;"));
+    }
+    w->setFont(font);
+}
+
+}  // namespace
+
+PanelWindow::PanelWindow(int handle, PanelStyle style)
+    : QWidget(nullptr), handle_(handle), style_(style), resizeSettled_(new QTimer(this)) {
+    switch (style) {
+        case PanelStyle::Window:
+            setWindowFlags(Qt::Window);
+            break;
+        case PanelStyle::Dialog:
+            setWindowFlags(Qt::Dialog);  // not modal: the main panel stays operable
+            break;
+        case PanelStyle::Splash:
+            setWindowFlags(Qt::SplashScreen | Qt::FramelessWindowHint);
+            break;
+    }
+    // A drag sends "sizing" on every step; "resized" once the size has held for a moment.
+    resizeSettled_->setSingleShot(true);
+    resizeSettled_->setInterval(250);
+    connect(resizeSettled_, &QTimer::timeout, this,
+            [this] { DispatchPanelEvent(handle_, EVENT_PANEL_RESIZED); });
+}
+
+void PanelWindow::resizeEvent(QResizeEvent* event) {
+    QWidget::resizeEvent(event);
+    const QSize size = event->size();
+    if (size.width() == modelWidth_ && size.height() == modelHeight_) {
+        return;  // the model asked for this size
+    }
+    modelWidth_ = size.width();
+    modelHeight_ = size.height();
+    UserSetPanelSize(handle_, modelWidth_, modelHeight_);
+    DispatchPanelEvent(handle_, EVENT_PANEL_SIZING);
+    resizeSettled_->start();
+}
+
+void PanelWindow::closeEvent(QCloseEvent* event) {
+    event->ignore();
+    if (style_ == PanelStyle::Splash) {
+        return;
+    }
+    if (closeControl_ != 0) {
+        // The close box does what its command does (the main panel's quit saves the settings).
+        DispatchControlEvent(handle_, closeControl_, EVENT_COMMIT);
+    } else {
+        HidePanel(handle_);
+    }
+}
+
+void PanelWindow::apply(const PanelView& view) {
+    closeControl_ = view.closeControl;
+    for (const ControlView& c : view.changedControls) {
+        applyControl(c);
+    }
+    if (view.panelChanged) {
+        setWindowTitle(FromUtf8(view.title));
+        if (view.minWidth > 0 || view.minHeight > 0) {
+            setMinimumSize(view.minWidth, view.minHeight);
+        }
+        if (style_ != PanelStyle::Window) {
+            setFixedSize(view.width, view.height);
+        }
+        if (view.width != width() || view.height != height()) {
+            modelWidth_ = view.width;
+            modelHeight_ = view.height;
+            resize(view.width, view.height);
+        }
+        if (view.visible && !isVisible()) {
+            if (firstShow_ && style_ != PanelStyle::Window) {
+                if (const QScreen* screen = QGuiApplication::primaryScreen()) {
+                    move(screen->availableGeometry().center() - rect().center());
+                }
+            }
+            firstShow_ = false;
+            show();
+            raise();
+        } else if (!view.visible && isVisible()) {
+            hide();
+        }
+    }
+}
+
+PanelWindow::Slot& PanelWindow::slotFor(const ControlView& view) {
+    auto it = slots_.find(view.id);
+    if (it != slots_.end()) {
+        return it->second;
+    }
+    Slot slot;
+    slot.kind = view.kind;
+    const int panel = handle_;
+    const int id = view.id;
+    switch (view.kind) {
+        case ControlKind::CommandButton: {
+            auto* b = new QPushButton(this);
+            connect(b, &QPushButton::clicked, this,
+                    [panel, id] { DispatchControlEvent(panel, id, EVENT_COMMIT); });
+            slot.widget = b;
+            break;
+        }
+        case ControlKind::Numeric: {
+            auto* n = new NumericField(this, view.hex);
+            n->setRange(view.minValue, view.maxValue);
+            n->setKeyboardTracking(false);
+            connect(n, &QSpinBox::valueChanged, this,
+                    [panel, id](int v) { UserSetInt(panel, id, v); });
+            connect(n, &QSpinBox::editingFinished, this,
+                    [panel, id] { DispatchControlEvent(panel, id, EVENT_COMMIT); });
+            slot.widget = n;
+            break;
+        }
+        case ControlKind::String: {
+            auto* e = new QLineEdit(this);
+            e->setReadOnly(view.readOnly);
+            connect(e, &QLineEdit::textEdited, this,
+                    [panel, id](const QString& t) { UserSetText(panel, id, t.toStdString()); });
+            connect(e, &QLineEdit::returnPressed, this,
+                    [panel, id] { DispatchControlEvent(panel, id, EVENT_COMMIT); });
+            slot.widget = e;
+            break;
+        }
+        case ControlKind::TextBox: {
+            auto* t = new QPlainTextEdit(this);
+            t->setReadOnly(true);
+            t->setLineWrapMode(QPlainTextEdit::NoWrap);
+            t->setUndoRedoEnabled(false);
+            connect(t->verticalScrollBar(), &QScrollBar::valueChanged, this,
+                    [panel, id](int line) { UserSetFirstVisibleLine(panel, id, line); });
+            slot.widget = t;
+            break;
+        }
+        case ControlKind::ListBox: {
+            auto* l = new QListWidget(this);
+            connect(l, &QListWidget::currentRowChanged, this,
+                    [panel, id](int row) { UserSetIndex(panel, id, row); });
+            connect(l, &QListWidget::itemActivated, this,
+                    [panel, id] { DispatchControlEvent(panel, id, EVENT_COMMIT); });
+            slot.widget = l;
+            break;
+        }
+        case ControlKind::TextMessage: {
+            auto* l = new QLabel(this);
+            l->setTextFormat(Qt::PlainText);
+            slot.widget = l;
+            break;
+        }
+        case ControlKind::Decoration: {
+            auto* f = new QFrame(this);
+            f->setFrameStyle(QFrame::StyledPanel | QFrame::Sunken);
+            slot.widget = f;
+            break;
+        }
+    }
+    slot.widget->setObjectName(QStringLiteral("control_%1").arg(id));
+    ApplyStyle(slot.widget, view.style);
+    if (!view.label.empty() && view.kind != ControlKind::CommandButton &&
+        view.kind != ControlKind::TextMessage) {
+        slot.caption = new QLabel(this);
+        slot.caption->setTextFormat(Qt::PlainText);
+    }
+    slot.widget->show();
+    if (view.kind == ControlKind::Decoration) {
+        slot.widget->lower();  // frames lie behind what they frame
+    }
+    if (slot.caption != nullptr) {
+        slot.caption->show();
+        slot.caption->raise();
+    }
+    return slots_.emplace(view.id, slot).first->second;
+}
+
+void PanelWindow::applyControl(const ControlView& view) {
+    Slot& slot = slotFor(view);
+    QWidget* w = slot.widget;
+    const Geometry& g = view.geometry;
+    w->setGeometry(g.left, g.top, std::max(0, g.width), std::max(0, g.height));
+    w->setVisible(g.width > 0 && g.height > 0);
+    w->setEnabled(!view.dimmed);
+    if (slot.caption != nullptr) {
+        slot.caption->setText(FromUtf8(view.label));
+        if (view.kind == ControlKind::Decoration) {
+            slot.caption->setGeometry(g.left + 8, g.top + 3, std::max(0, g.width - 16), 16);
+        } else {
+            slot.caption->setGeometry(g.left, g.top - 18, std::max(0, g.width), 16);
+        }
+        slot.caption->setEnabled(!view.dimmed);
+    }
+    const QSignalBlocker block(w);
+    switch (view.kind) {
+        case ControlKind::CommandButton:
+            static_cast<QPushButton*>(w)->setText(FromUtf8(view.label));
+            break;
+        case ControlKind::Numeric: {
+            auto* n = static_cast<QSpinBox*>(w);
+            n->setRange(view.minValue, view.maxValue);
+            if (n->value() != view.intValue) {
+                n->setValue(view.intValue);
+            }
+            break;
+        }
+        case ControlKind::String: {
+            auto* e = static_cast<QLineEdit*>(w);
+            const QString text = FromUtf8(view.text);
+            if (e->text() != text) {
+                e->setText(text);
+                e->setCursorPosition(0);
+            }
+            break;
+        }
+        case ControlKind::TextBox:
+            applyTextBox(w, view.textBox);
+            break;
+        case ControlKind::ListBox: {
+            auto* l = static_cast<QListWidget*>(w);
+            l->clear();
+            for (const ListItem& item : view.items) {
+                l->addItem(FromUtf8(item.label));
+            }
+            l->setCurrentRow(view.index);
+            break;
+        }
+        case ControlKind::TextMessage:
+            static_cast<QLabel*>(w)->setText(FromUtf8(view.text));
+            break;
+        case ControlKind::Decoration:
+            break;
+    }
+}
+
+void PanelWindow::applyTextBox(QWidget* widget, const TextBoxChange& change) {
+    auto* edit = static_cast<QPlainTextEdit*>(widget);
+    QScrollBar* bar = edit->verticalScrollBar();
+    // A view scrolled to its end follows what is appended; one scrolled back stays put.
+    const bool following = bar->value() >= bar->maximum();
+    if (change.rebuild) {
+        edit->setPlainText(FromUtf8(change.fullText));
+    }
+    for (const TextBoxChange::Op& op : change.ops) {
+        QTextCursor cursor(edit->document());
+        if (op.kind == TextBoxChange::Op::Kind::Append) {
+            cursor.movePosition(QTextCursor::End);
+            cursor.insertText(FromUtf8(op.text));
+        } else {
+            const QTextBlock first = edit->document()->findBlockByNumber(op.first);
+            if (!first.isValid()) {
+                continue;
+            }
+            cursor.setPosition(first.position());
+            const QTextBlock after = edit->document()->findBlockByNumber(op.first + op.count);
+            if (after.isValid()) {
+                cursor.setPosition(after.position(), QTextCursor::KeepAnchor);
+            } else {
+                cursor.movePosition(QTextCursor::End, QTextCursor::KeepAnchor);
+            }
+            cursor.removeSelectedText();
+        }
+    }
+    if (change.scrollTo && !change.rebuild) {
+        bar->setValue(*change.scrollTo);
+    } else if (following) {
+        bar->setValue(bar->maximum());
+    } else if (change.scrollTo) {
+        bar->setValue(*change.scrollTo);
+    }
+}
+
+}  // namespace veldra::ui::qt

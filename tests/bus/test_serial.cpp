@@ -190,6 +190,7 @@ TEST_F(SerialPortTest, HangUpWithoutAReaderIsNoticedByTheNextOpen) {
     use_map_file(map, {std::to_string(kPort) + " " + pty->slave_path()});
     ASSERT_EQ(open_port(), 0);
     ASSERT_EQ(ComWrtByte(kPort, 0x77), 1);
+    EXPECT_EQ(GetOutQLen(kPort), 0);  // the queue goes out when the caller waits on it
     EXPECT_EQ(pty->read_all(), Bytes{0x77});
 }
 

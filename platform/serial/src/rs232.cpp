@@ -35,11 +35,10 @@ int OpenComConfig(int port, const std::string& deviceName, int baud, int parity,
     if (p == nullptr) {
         return COM_ERR_BAD_PORT;
     }
-    const std::string device = device_for(port, deviceName);
-    if (device.empty()) {
-        return COM_ERR_BAD_PORT;
-    }
-    return p->open(device, {baud, parity, dataBits, stopBits}, inputQueueSize, outputQueueSize);
+    // The number is looked up only when the port has to be opened afresh: an open port that is
+    // still there is reconfigured in place, so a mapping applies from the next open on.
+    return p->open([&] { return device_for(port, deviceName); }, {baud, parity, dataBits, stopBits},
+                   inputQueueSize, outputQueueSize);
 }
 
 int SetComTime(int port, double seconds) {

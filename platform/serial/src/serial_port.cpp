@@ -5,6 +5,8 @@
 #include <poll.h>
 #include <sys/eventfd.h>
 #include <sys/ioctl.h>
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -25,6 +27,8 @@ using Clock = std::chrono::steady_clock;
 constexpr std::size_t kMinChunk = 64;
 constexpr std::size_t kMaxChunk = 1 << 16;
 constexpr double kMaxTimeoutSeconds = 1e6;
+constexpr unsigned kPtySlaveMajorFirst = 136;  // Unix98 pseudo-terminal slaves
+constexpr unsigned kPtySlaveMajorLast = 143;
 
 bool is_hangup_errno(int err) {
     return err == EIO || err == ENXIO || err == ENODEV;
@@ -41,27 +45,31 @@ std::size_t queue_size(int requested) {
 
 }  // namespace
 
-int SerialPort::open(const std::string& device, const LineSettings& settings, int input_queue,
-                     int output_queue) {
+int SerialPort::open(const std::function<std::string()>& device_for, const LineSettings& settings,
+                     int input_queue, int output_queue) {
     if (!settings_valid(settings) || input_queue < 0 || output_queue < 0) {
         return COM_ERR_BAD_SETTING;
     }
     Lock lock(mutex_);
     input_chunk_ = queue_size(input_queue);
     output_capacity_ = queue_size(output_queue);
-    if (fd_) {
-        if (device == device_ && !hung_up_locked()) {
-            if (settings == settings_) {
-                return 0;
-            }
-            if (apply_settings(fd_.get(), settings)) {
-                settings_ = settings;
-                return 0;
-            }
-            if (!is_hangup_errno(errno)) {
-                return COM_ERR_OPEN_FAILED;
-            }
+    if (fd_ && !hung_up_locked()) {
+        if (!output_.empty() && pump_output_locked() < 0) {
+            // the device went away just now: fall through to a fresh open
+        } else if (settings == settings_) {
+            return 0;
+        } else if (apply_settings(fd_.get(), settings)) {
+            settings_ = settings;
+            return 0;
+        } else if (!is_hangup_errno(errno)) {
+            return COM_ERR_OPEN_FAILED;
         }
+    }
+    const std::string device = device_for();
+    if (device.empty()) {
+        return COM_ERR_BAD_PORT;
+    }
+    if (fd_) {
         retire_locked(lock);
     }
     return open_device_locked(device, settings);
@@ -76,6 +84,11 @@ int SerialPort::open_device_locked(const std::string& device, const LineSettings
     if (!wake) {
         return COM_ERR_OPEN_FAILED;
     }
+    // A pseudo-terminal hands bytes straight to its other side and always reports an empty
+    // driver queue; asking would only cost a system call per poll.
+    struct stat st {};
+    has_driver_queue_ = !(::fstat(fd.get(), &st) == 0 && major(st.st_rdev) >= kPtySlaveMajorFirst &&
+                          major(st.st_rdev) <= kPtySlaveMajorLast);
     fd_ = std::move(fd);
     wake_ = std::move(wake);
     device_ = device;
@@ -195,9 +208,11 @@ int SerialPort::write_byte(std::uint8_t byte) {
             return COM_ERR_OUTQ_FULL;
         }
     }
+    // The queue goes out as one write when the caller next waits on the port (GetOutQLen,
+    // ComRdByte, CloseCom) or when it fills: a frame written byte by byte costs one system
+    // call instead of one per byte, and the far end sees it whole.
     output_.push_back(byte);
-    const int r = pump_output_locked();
-    return r < 0 ? r : 1;
+    return 1;
 }
 
 int SerialPort::output_length() {
@@ -212,7 +227,7 @@ int SerialPort::output_length() {
         return r;
     }
     int in_driver = 0;
-    if (::ioctl(fd_.get(), TIOCOUTQ, &in_driver) != 0 || in_driver < 0) {
+    if (has_driver_queue_ && (::ioctl(fd_.get(), TIOCOUTQ, &in_driver) != 0 || in_driver < 0)) {
         in_driver = 0;  // not every device can tell
     }
     return static_cast<int>(output_.size()) + in_driver;
@@ -259,6 +274,11 @@ int SerialPort::read_byte() {
     }
     if (gone_) {
         return COM_ERR_DEVICE_GONE;
+    }
+    if (!output_.empty()) {  // a request still queued must go out before its reply can come
+        if (const int r = pump_output_locked(); r < 0) {
+            return r;
+        }
     }
     const auto timeout = std::chrono::duration_cast<Clock::duration>(
         std::chrono::duration<double>(timeout_seconds_));
@@ -310,6 +330,9 @@ int SerialPort::close() {
     aborted_ = false;
     if (!fd_) {
         return COM_ERR_NOT_OPEN;
+    }
+    if (!gone_ && !output_.empty()) {
+        pump_output_locked();  // best effort; never waits for a stuck line
     }
     retire_locked(lock);
     return 0;

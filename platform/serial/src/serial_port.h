@@ -7,21 +7,22 @@
 #include <condition_variable>
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <mutex>
 #include <string>
 #include <vector>
 
-#include "termios_config.h"
 #include "platform/unique_fd.h"
+#include "termios_config.h"
 
 namespace veldra::serial {
 
 class SerialPort {
   public:
-    // Opens the device, or reconfigures it when it is open already. A port whose device went
-    // away, or which now maps to another device, is closed and opened afresh.
-    int open(const std::string& device, const LineSettings& settings, int input_queue,
-             int output_queue);
+    // Reconfigures the port when it is open and its device still there; otherwise (never
+    // opened, or the device went away) opens the device that `device_for` names, afresh.
+    int open(const std::function<std::string()>& device_for, const LineSettings& settings,
+             int input_queue, int output_queue);
     int set_timeout(double seconds);
     int flush_input();
     int flush_output();
@@ -49,8 +50,9 @@ class SerialPort {
     std::string device_;
     LineSettings settings_;
     double timeout_seconds_ = 10.0;
-    bool gone_ = false;     // the device hung up; only open() or close() clear it
-    bool aborted_ = false;  // latched by abort_wait() until close()
+    bool has_driver_queue_ = true;  // false for pseudo-terminals (TIOCOUTQ is always 0)
+    bool gone_ = false;             // the device hung up; only open() or close() clear it
+    bool aborted_ = false;          // latched by abort_wait() until close()
     bool closing_ = false;
     int readers_ = 0;  // threads waiting in poll() on fd_
 

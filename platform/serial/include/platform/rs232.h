@@ -17,18 +17,30 @@ inline constexpr int COM_ERR_IO = -102;           // any other read or write fai
 
 inline constexpr int kMaxComPort = 255;
 
-// Opening a port that is already open reconfigures it. An empty device name means the
-// device is found through the COM mapping.
+// Opens the port in raw mode (O_NOCTTY, non-blocking underneath) and returns 0. Opening a port
+// that is already open reconfigures it in place; a port whose device went away (a pulled
+// adapter) is opened afresh. An empty device name means the device is found through the COM
+// mapping, looked up whenever the port has to be opened; a device name given here is a path,
+// or a name under /dev. Parity: 0 none, 1 odd, 2 even, 3 mark, 4 space. Negative results:
+// COM_ERR_BAD_PORT, COM_ERR_BAD_SETTING, COM_ERR_OPEN_FAILED.
 int OpenComConfig(int port, const std::string& deviceName, int baud, int parity, int dataBits,
                   int stopBits, int inputQueueSize, int outputQueueSize);
+// The longest a ComRdByte waits (10 s until set). May be set before the port is opened.
 int SetComTime(int port, double seconds);
+// Drop what was received and not read, or queued and not sent (also in the driver).
 int FlushInQ(int port);
 int FlushOutQ(int port);
+// Queues one byte (the low 8 bits) and returns 1. The queue goes out, as one write, at the
+// next GetOutQLen, ComRdByte or CloseCom on the port, or when it holds outputQueueSize bytes.
 int ComWrtByte(int port, int byte);
+// Sends what it can of the queue; returns the bytes still waiting (ours plus the driver's).
 int GetOutQLen(int port);
 // The next byte (0..255), waiting at most the time-out; negative on time-out, error or abort.
+// COM_ERR_DEVICE_GONE as soon as the device hangs up, and from every later call until the port
+// is opened again.
 int ComRdByte(int port);
-// Closing a port that is not open does nothing and returns COM_ERR_NOT_OPEN.
+// Wakes any thread waiting in ComRdByte, lets it leave, then closes. Closing a port that is not
+// open does nothing and returns COM_ERR_NOT_OPEN.
 int CloseCom(int port);
 
 // Makes every current and later ComRdByte on the port return COM_ERR_ABORTED at once, until

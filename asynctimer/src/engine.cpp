@@ -30,6 +30,10 @@ class EngineTimer {
     // Returns whether an expiry was running at the moment of the stop.
     bool Stop();
     bool Finished() const { return finished_.load(std::memory_order_acquire); }
+    bool Stopped() {
+        std::lock_guard lock(mutex);
+        return stop_;
+    }
 
     std::thread thread;
     std::mutex mutex;
@@ -70,14 +74,15 @@ bool RemoveFromRegistry(const EngineHandle& timer) {
     return std::erase(registry.timers, timer) > 0;
 }
 
-// Joins the threads of timers that were stopped from an expiry and have ended since.
-void ReapFinished() {
+// Joins the threads of the stopped timers that `pick` chooses.
+template <typename Pick>
+void JoinStopped(Pick pick) {
     std::vector<EngineHandle> done;
     {
         Registry& registry = TheRegistry();
         std::lock_guard lock(registry.mutex);
-        std::erase_if(registry.timers, [&done](const EngineHandle& timer) {
-            if (!timer->Finished()) {
+        std::erase_if(registry.timers, [&done, &pick](const EngineHandle& timer) {
+            if (!pick(*timer)) {
                 return false;
             }
             done.push_back(timer);
@@ -87,6 +92,11 @@ void ReapFinished() {
     for (const EngineHandle& timer : done) {
         timer->thread.join();
     }
+}
+
+// Timers stopped from an expiry whose threads have ended since.
+void ReapFinished() {
+    JoinStopped([](EngineTimer& timer) { return timer.Finished(); });
 }
 
 // Stops and joins every engine thread when the process exits, while the callbacks' own data
@@ -279,8 +289,10 @@ void EngineDiscardTimer(EngineHandle timer) {
     ReapFinished();
 }
 
-bool EngineOnEngineThread() {
-    return t_current != nullptr;
+void EngineWaitForStoppedTimers() {
+    if (t_current == nullptr) {
+        JoinStopped([](EngineTimer& timer) { return timer.Stopped(); });
+    }
 }
 
 }  // namespace veldra::asynctimer

@@ -48,7 +48,8 @@ void EngineSetPaused(const EngineHandle& timer, bool paused);
 // joined later.
 void EngineDiscardTimer(EngineHandle timer);
 
-// True on a thread of the engine.
-bool EngineOnEngineThread();
+// Outside the engine's threads: waits until every stopped timer's thread has ended, including
+// those left to end by themselves. On an engine thread it does nothing.
+void EngineWaitForStoppedTimers();
 
 }  // namespace veldra::asynctimer

@@ -250,6 +250,10 @@ int DiscardAsyncTimer(int timerId) {
             const RecordPtr record = Library().active.begin()->second;
             DiscardLocked(lock, record);
         }
+        // Ticks of timers that other ticks discarded may still be finishing: wait for them too,
+        // so that nothing of any timer runs after this returns (unless called from a tick).
+        lock.unlock();
+        EngineWaitForStoppedTimers();
         return 0;
     }
     const RecordPtr record = FindTimer(lock, timerId);

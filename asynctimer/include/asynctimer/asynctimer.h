@@ -39,7 +39,12 @@ int NewAsyncTimer(double interval, int count, int initialState, AsyncTimerCallba
                   void* callbackData);
 int NewAsyncTimerWithPriority(double interval, int count, int initialState,
                               AsyncTimerCallbackPtr callback, void* callbackData, int priority);
-int DiscardAsyncTimer(int timerId);  // -1 discards every timer
+// Discards one timer, or every timer for -1. The discard event runs on the calling thread. When
+// it returns, no tick of the timer is running or will start, with two exceptions that would
+// otherwise wait forever: a timer discarded from its own tick (that tick finishes after the
+// call), and a timer discarded from another timer's tick while its own tick runs. The -1 form,
+// called outside any tick, also waits for such ticks of timers discarded earlier.
+int DiscardAsyncTimer(int timerId);
 int SuspendAsyncTimerCallbacks();
 int ResumeAsyncTimerCallbacks();
 int SetAsyncTimerAttribute(int timerId, int attribute, ...);

@@ -1,16 +1,19 @@
-// 1,000 bus transactions (send + receive) over a pseudo-terminal against the simulated sensor
-// bus without line pacing: our time per transaction, median and p99, wall clock and CPU; then
-// the same exchange by a plain Python script with python3-serial against the same simulator,
-// and the ratio.
+// Bus transactions (send + receive) over a pseudo-terminal against the simulated sensor bus
+// without line pacing: our time per transaction, median and p99, wall clock and thread CPU;
+// and the same exchange by a plain Python script with python3-serial against the same
+// simulator, with the ratio. The two sides take turns in rounds, so that a load that comes and
+// goes on the machine falls on both alike.
 //
 //   bench_bus_transactions [count] [--ours-only]
 //   (count 1000 by default; the comparison needs /usr/bin/python3 with python3-serial)
 #include <time.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <array>
 #include <chrono>
 #include <cstdio>
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <memory>
@@ -24,6 +27,7 @@
 namespace {
 
 constexpr int kPort = 250;
+constexpr int kRounds = 5;
 constexpr std::uint32_t kSensor = 0x0A1B2C;
 constexpr const char* kCommands[] = {"GetCounts!", "GetPermittivity!", "GetWaterContent!",
                                      "GetTemperature!"};
@@ -35,16 +39,22 @@ double thread_cpu_us() {
 }
 
 double percentile(std::vector<double> v, double p) {
+    if (v.empty()) {
+        return 0;
+    }
     std::sort(v.begin(), v.end());
     return v[std::min(v.size() - 1, static_cast<std::size_t>(p * static_cast<double>(v.size())))];
 }
 
-struct Figures {
-    double median_us = 0, p99_us = 0, cpu_median_us = 0;
+struct Samples {
+    std::vector<double> wall_us, cpu_us;
     int failures = 0;
+    double median() const { return percentile(wall_us, 0.5); }
+    double p99() const { return percentile(wall_us, 0.99); }
+    double cpu_median() const { return percentile(cpu_us, 0.5); }
 };
 
-Figures run_ours(int count) {
+void run_ours(int count, Samples& s) {
     std::vector<char> reply(10000);
     const auto one = [&](int i) {
         if (send_n_bus_message(kPort, 9600, 0, kSensor, kCommands[i % 4]) != 0) {
@@ -52,31 +62,22 @@ Figures run_ours(int count) {
         }
         return receive_n_bus_message(kPort, 9600, reply);
     };
-    for (int i = 0; i < 50; ++i) {
+    for (int i = 0; i < 20; ++i) {
         one(i);
     }
-    std::vector<double> wall;
-    std::vector<double> cpu;
-    Figures f;
     for (int i = 0; i < count; ++i) {
         const double c0 = thread_cpu_us();
         const auto w0 = std::chrono::steady_clock::now();
-        if (one(i) <= 0) {
-            ++f.failures;
-        }
-        wall.push_back(std::chrono::duration<double, std::micro>(
-                           std::chrono::steady_clock::now() - w0)
-                           .count());
-        cpu.push_back(thread_cpu_us() - c0);
+        const int r = one(i);
+        const auto w1 = std::chrono::steady_clock::now();
+        s.cpu_us.push_back(thread_cpu_us() - c0);
+        s.wall_us.push_back(std::chrono::duration<double, std::micro>(w1 - w0).count());
+        s.failures += r <= 0 ? 1 : 0;
     }
-    f.median_us = percentile(wall, 0.5);
-    f.p99_us = percentile(wall, 0.99);
-    f.cpu_median_us = percentile(cpu, 0.5);
-    return f;
+    CloseCom(kPort);  // the Python side opens the same device next
 }
 
-// Runs the Python script and picks the numbers out of its one line of JSON.
-bool run_python(const std::string& device, int count, Figures& f) {
+bool run_python(const std::string& device, int count, Samples& s) {
     const std::string script =
         (std::filesystem::path(BENCH_SOURCE_DIR) / "pyserial_exchange.py").string();
     const std::string command =
@@ -85,20 +86,28 @@ bool run_python(const std::string& device, int count, Figures& f) {
     if (!pipe) {
         return false;
     }
-    std::array<char, 512> line{};
-    if (std::fgets(line.data(), line.size(), pipe.get()) == nullptr) {
-        return false;
+    int read = 0;
+    double wall = 0;
+    double cpu = 0;
+    int result = 0;
+    while (std::fscanf(pipe.get(), "%lf %lf %d", &wall, &cpu, &result) == 3) {
+        s.wall_us.push_back(wall);
+        s.cpu_us.push_back(cpu);
+        s.failures += result <= 0 ? 1 : 0;
+        ++read;
     }
-    return std::sscanf(line.data(),
-                       "{\"median_us\": %lf, \"p99_us\": %lf, \"cpu_median_us\": %lf, "
-                       "\"failures\": %d}",
-                       &f.median_us, &f.p99_us, &f.cpu_median_us, &f.failures) == 4;
+    return read == count;
+}
+
+void print_row(const char* name, const Samples& s) {
+    std::printf("%-24s %12.1f %12.1f %14.1f %9d\n", name, s.median(), s.p99(), s.cpu_median(),
+                s.failures);
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
-    const int count = argc > 1 ? std::max(1, std::atoi(argv[1])) : 1000;
+    const int count = argc > 1 ? std::max(kRounds, std::atoi(argv[1])) : 1000;
     const bool ours_only = argc > 2 && std::string(argv[2]) == "--ours-only";
     veldra::sim::SensorSimulator sim({.sensors = {kSensor}});
     const auto map = std::filesystem::temp_directory_path() /
@@ -106,17 +115,22 @@ int main(int argc, char** argv) {
     std::ofstream(map) << kPort << ' ' << sim.device_path() << '\n';
     SetComPortMapFile(map.string());
 
-    const Figures ours = run_ours(count);
-    CloseCom(kPort);
-    Figures python;
-    const bool have_python = !ours_only && run_python(sim.device_path(), count, python);
+    Samples ours;
+    Samples python;
+    bool have_python = !ours_only;
+    for (int round = 0; round < kRounds; ++round) {
+        const int n = count / kRounds + (round < count % kRounds ? 1 : 0);
+        run_ours(n, ours);
+        if (have_python) {
+            have_python = run_python(sim.device_path(), n, python);
+        }
+    }
     std::filesystem::remove(map);
 
     std::printf("%d transactions over a pseudo-terminal, simulator without line pacing\n", count);
     std::printf("%-24s %12s %12s %14s %9s\n", "", "median (us)", "p99 (us)", "CPU med (us)",
                 "failures");
-    std::printf("%-24s %12.1f %12.1f %14.1f %9d\n", "send+receive (C++)", ours.median_us,
-                ours.p99_us, ours.cpu_median_us, ours.failures);
+    print_row("send+receive (C++)", ours);
     if (ours_only) {
         return ours.failures == 0 ? 0 : 1;
     }
@@ -124,10 +138,9 @@ int main(int argc, char** argv) {
         std::printf("python3-serial script: could not run /usr/bin/python3 with serial\n");
         return 1;
     }
-    std::printf("%-24s %12.1f %12.1f %14.1f %9d\n", "python3-serial script", python.median_us,
-                python.p99_us, python.cpu_median_us, python.failures);
+    print_row("python3-serial script", python);
     std::printf("ratio (python / ours): median %.1fx, p99 %.1fx, CPU %.1fx\n",
-                python.median_us / ours.median_us, python.p99_us / ours.p99_us,
-                python.cpu_median_us / ours.cpu_median_us);
+                python.median() / ours.median(), python.p99() / ours.p99(),
+                python.cpu_median() / ours.cpu_median());
     return ours.failures == 0 && python.failures == 0 ? 0 : 1;
 }

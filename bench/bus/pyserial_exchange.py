@@ -1,9 +1,7 @@
 #!/usr/bin/python3
 """The same bus exchange as bench_bus_transactions, written the plain way with python3-serial:
 build the request frame, flush, write, drain, read the reply frame, check its checksum.
-Prints the per-exchange wall and CPU times (microseconds) as one JSON object."""
-import json
-import statistics
+Prints one line per exchange: wall time and thread CPU time in microseconds, and the result."""
 import sys
 import time
 
@@ -45,27 +43,20 @@ def exchange(port, address, command):
     return n
 
 
-def percentile(values, p):
-    ordered = sorted(values)
-    return ordered[min(len(ordered) - 1, int(p * len(ordered)))]
-
-
 def main():
     device, count, address = sys.argv[1], int(sys.argv[2]), int(sys.argv[3], 16)
     port = serial.Serial(device, 9600, bytesize=8, parity="N", stopbits=1, timeout=2.0)
     commands = [b"GetCounts!", b"GetPermittivity!", b"GetWaterContent!", b"GetTemperature!"]
-    for i in range(50):
+    for i in range(20):
         exchange(port, address, commands[i % 4])
-    wall, cpu, failures = [], [], 0
+    samples = []
     for i in range(count):
         w0, c0 = time.perf_counter_ns(), time.thread_time_ns()
-        if exchange(port, address, commands[i % 4]) <= 0:
-            failures += 1
-        cpu.append((time.thread_time_ns() - c0) / 1000)
-        wall.append((time.perf_counter_ns() - w0) / 1000)
+        result = exchange(port, address, commands[i % 4])
+        c1, w1 = time.thread_time_ns(), time.perf_counter_ns()
+        samples.append("%.3f %.3f %d" % ((w1 - w0) / 1000, (c1 - c0) / 1000, result))
     port.close()
-    print(json.dumps({"median_us": statistics.median(wall), "p99_us": percentile(wall, 0.99),
-                      "cpu_median_us": statistics.median(cpu), "failures": failures}))
+    print("\n".join(samples))
 
 
 if __name__ == "__main__":

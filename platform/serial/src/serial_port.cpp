@@ -162,6 +162,9 @@ int SerialPort::flush_output() {
     if (gone_) {
         return COM_ERR_DEVICE_GONE;
     }
+    if (!has_driver_queue_) {
+        return 0;  // a pseudo-terminal queues nothing on our side to discard
+    }
     return ::tcflush(fd_.get(), TCOFLUSH) == 0 ? 0 : COM_ERR_IO;
 }
 

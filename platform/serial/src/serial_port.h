@@ -50,7 +50,7 @@ class SerialPort {
     std::string device_;
     LineSettings settings_;
     double timeout_seconds_ = 10.0;
-    bool has_driver_queue_ = true;  // false for pseudo-terminals (TIOCOUTQ is always 0)
+    bool has_driver_queue_ = true;  // false for pseudo-terminals: nothing waits in the driver
     bool gone_ = false;             // the device hung up; only open() or close() clear it
     bool aborted_ = false;          // latched by abort_wait() until close()
     bool closing_ = false;

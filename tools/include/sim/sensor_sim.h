@@ -43,7 +43,9 @@ enum class Fault {
     Noise,           // a few random bytes before an otherwise good frame
     EmptyPayload,    // a well-formed frame with length 0
     NonNumeric,      // a well-formed frame whose text is not a number
-    LateReply,       // a good frame, but only after the requester's time-out
+    LateReply,       // a good frame, but only after the requester's time-out (late_reply_delay);
+                     // when the requester has moved on, it lands in its next exchange, as on
+                     // a real line (replies are sent in order, one at a time)
 };
 inline constexpr std::size_t kFaultCount = 8;
 std::string_view fault_name(Fault f);  // "silence", "bad-checksum", ...

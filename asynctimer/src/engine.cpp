@@ -68,12 +68,6 @@ Registry& TheRegistry() {
     return *registry;
 }
 
-bool RemoveFromRegistry(const EngineHandle& timer) {
-    Registry& registry = TheRegistry();
-    std::lock_guard lock(registry.mutex);
-    return std::erase(registry.timers, timer) > 0;
-}
-
 // Joins the threads of the stopped timers that `pick` chooses.
 template <typename Pick>
 void JoinStopped(Pick pick) {
@@ -277,12 +271,21 @@ void EngineDiscardTimer(EngineHandle timer) {
     if (!timer) {
         return;
     }
-    const bool busy = timer->Stop();
-    const bool self = t_current == timer.get();
-    // Waiting for another timer's running expiry from inside an expiry could wait forever
-    // (two expiries discarding each other): such a thread ends by itself and is reaped later.
-    const bool defer = self || (t_current != nullptr && busy);
-    if (!defer && RemoveFromRegistry(timer)) {
+    bool join = false;
+    {
+        // Stopping and taking the timer out happen together, so that no other thread can pick
+        // it for joining in between and leave this caller returning before the expiry ends.
+        Registry& registry = TheRegistry();
+        std::lock_guard lock(registry.mutex);
+        const bool busy = timer->Stop();
+        const bool self = t_current == timer.get();
+        // Waiting for another timer's running expiry from inside an expiry could wait forever
+        // (two expiries discarding each other): such a thread ends by itself and is reaped
+        // later.
+        const bool defer = self || (t_current != nullptr && busy);
+        join = !defer && std::erase(registry.timers, timer) > 0;
+    }
+    if (join) {
         timer->thread.join();
     }
     timer.reset();

@@ -2,6 +2,7 @@
 #include <array>
 
 #include "app/app.h"
+#include "comport_hint.h"
 #include "logging/logging.h"
 
 namespace {
@@ -16,6 +17,7 @@ constexpr std::array kNames{
     ExternalName{"load_configuration_from_file", load_configuration_from_file},
     ExternalName{"add_to_list_and_hide_panel", add_to_list_and_hide_panel},
     ExternalName{"cancel_and_hide_panel", cancel_and_hide_panel},
+    ExternalName{"show_comport_device", show_comport_device},
     ExternalName{"mainpanel_callback", nullptr, mainpanel_callback},
 };
 

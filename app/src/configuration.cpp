@@ -5,6 +5,7 @@
 
 #include "app/app.h"
 #include "app/panel_ids.h"
+#include "comport_hint.h"
 #include "logging/logging.h"
 #include "platform/ui.h"
 
@@ -73,6 +74,7 @@ int load_configuration_from_file(int, int, int event, void*, int, int) {
         RecallPanelState(main_panel, path, 1);
         ResetTextBox(main_panel, log_view, "");
         SetCtrlVal(main_panel, status_line, "");
+        update_comport_hint();
     }
     return 0;
 }

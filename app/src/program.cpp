@@ -6,6 +6,7 @@
 #include "app/app.h"
 #include "app/panel_ids.h"
 #include "asynctimer/asynctimer.h"
+#include "comport_hint.h"
 #include "logging/logging.h"
 #include "platform/rs232.h"
 #include "platform/ui.h"
@@ -64,6 +65,7 @@ int veldra_main(int, char** argv) {
     // What the record held for these belonged to an earlier run.
     ResetTextBox(main_panel, log_view, "");
     SetCtrlVal(main_panel, status_line, "");
+    update_comport_hint();
 
     DisplayPanel(main_panel);
     RunUserInterface();

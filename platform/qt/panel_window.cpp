@@ -171,8 +171,10 @@ PanelWindow::Slot& PanelWindow::slotFor(const ControlView& view) {
             auto* n = new NumericField(this, view.hex);
             n->setRange(view.minValue, view.maxValue);
             n->setKeyboardTracking(false);
-            connect(n, &QSpinBox::valueChanged, this,
-                    [panel, id](int v) { UserSetInt(panel, id, v); });
+            connect(n, &QSpinBox::valueChanged, this, [panel, id](int v) {
+                UserSetInt(panel, id, v);
+                DispatchControlEvent(panel, id, EVENT_VAL_CHANGED);
+            });
             connect(n, &QSpinBox::editingFinished, this,
                     [panel, id] { DispatchControlEvent(panel, id, EVENT_COMMIT); });
             slot.widget = n;
@@ -245,6 +247,7 @@ void PanelWindow::applyControl(const ControlView& view) {
     w->setGeometry(g.left, g.top, std::max(0, g.width), std::max(0, g.height));
     w->setVisible(g.width > 0 && g.height > 0);
     w->setEnabled(!view.dimmed);
+    w->setToolTip(FromUtf8(view.tooltip));
     if (slot.caption != nullptr) {
         slot.caption->setText(FromUtf8(view.label));
         if (view.kind == ControlKind::Decoration) {

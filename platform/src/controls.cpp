@@ -305,11 +305,14 @@ int SetCtrlAttribute(int panel, int control, int attribute, int value) {
 
 int SetCtrlAttribute(int panel, int control, int attribute, std::string_view text) {
     return WithControl(panel, control, [&](Control& c, bool) {
-        if (attribute != ATTR_LABEL_TEXT) {
+        if (attribute == ATTR_TOOLTIP_TEXT) {
+            c.def.tooltip = text;
+        } else if (attribute == ATTR_LABEL_TEXT) {
+            // A text message shows its label; the two are one text.
+            (c.def.kind == ControlKind::TextMessage ? c.text : c.def.label) = text;
+        } else {
             return UIE_BAD_ATTRIBUTE;
         }
-        // A text message shows its label; the two are one text.
-        (c.def.kind == ControlKind::TextMessage ? c.text : c.def.label) = text;
         ++c.version;
         return 0;
     });
@@ -348,6 +351,10 @@ int GetCtrlAttribute(int panel, int control, int attribute, int& value) {
 
 int GetCtrlAttribute(int panel, int control, int attribute, std::string& text) {
     return WithControl(panel, control, [&](Control& c, bool) {
+        if (attribute == ATTR_TOOLTIP_TEXT) {
+            text = c.def.tooltip;
+            return 0;
+        }
         if (attribute != ATTR_LABEL_TEXT) {
             return UIE_BAD_ATTRIBUTE;
         }
@@ -390,6 +397,7 @@ std::vector<PanelView> CollectViewUpdates() {
             cv.minValue = c.def.minValue;
             cv.maxValue = c.def.maxValue;
             cv.style = c.def.style;
+            cv.tooltip = c.def.tooltip;
             cv.intValue = c.intValue;
             cv.text = c.text;
             cv.items = c.items;

@@ -24,6 +24,7 @@ struct ExternalName {
 
 // Events.
 inline constexpr int EVENT_COMMIT = 1;
+inline constexpr int EVENT_VAL_CHANGED = 2;     // the user changed a value (before any commit)
 inline constexpr int EVENT_PANEL_SIZE = 37;     // the panel's size was set
 inline constexpr int EVENT_PANEL_SIZING = 52;   // the user is dragging the panel's edge
 inline constexpr int EVENT_PANEL_RESIZED = 53;  // the user finished resizing
@@ -36,7 +37,8 @@ inline constexpr int ATTR_WIDTH = 533;
 inline constexpr int ATTR_HEIGHT = 540;
 inline constexpr int ATTR_FIRST_VISIBLE_LINE = 560;
 inline constexpr int ATTR_LABEL_TEXT = 641;
-inline constexpr int ATTR_TITLE = 642;  // panel title
+inline constexpr int ATTR_TITLE = 642;         // panel title
+inline constexpr int ATTR_TOOLTIP_TEXT = 643;  // text shown when the pointer rests on a control
 
 // Generic negative results.
 inline constexpr int UIE_BAD_HANDLE = -4;     // no such panel

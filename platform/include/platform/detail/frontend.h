@@ -52,6 +52,7 @@ struct ControlView {
     bool dimmed = false, readOnly = false, hex = false;
     int minValue = 0, maxValue = 0;
     std::string style;
+    std::string tooltip;
     int intValue = 0;
     std::string text;             // string / text message
     std::vector<ListItem> items;  // list box

@@ -51,6 +51,7 @@ struct ControlDef {
     bool dimmed = false;
     std::string style;  // "fixed", "bold", "title", "error", "small"
     std::string callbackName;
+    std::string tooltip;
 };
 
 enum class PanelStyle { Window, Dialog, Splash };

@@ -25,7 +25,8 @@ using veldra::sim::kFaultCount;
 constexpr const char* kUsage = R"(Usage: veldra-sensor-sim [options]
 
 Serves a simulated line of sensors on a new pseudo-terminal until interrupted (Ctrl-C).
-The first line printed is the pseudo-terminal's slave path.
+The first line on standard output is the pseudo-terminal's slave path, printed once the
+link and the map line (when asked for) are in place.
 
 Options:
   --sensors LIST        addresses that answer, hexadecimal, comma-separated
@@ -209,7 +210,6 @@ int main(int argc, char** argv) {
 
     try {
         veldra::sim::SensorSimulator sim(cl.options);
-        std::cout << sim.slave_path() << std::endl;
         if (!cl.options.link_path.empty()) {
             std::cerr << "linked " << cl.options.link_path << " -> " << sim.slave_path() << '\n';
         }
@@ -219,6 +219,8 @@ int main(int argc, char** argv) {
                       << '\n';
         }
         std::cerr << "serving " << cl.options.sensors.size() << " sensor(s); Ctrl-C stops\n";
+        // Printed last, so that a script reading it knows the link and the map line are there.
+        std::cout << sim.slave_path() << std::endl;
 
         if (cl.verbose) {
             // A reporter that prints each exchange as it is recorded.

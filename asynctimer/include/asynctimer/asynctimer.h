@@ -1,5 +1,12 @@
 // Periodic timers whose callbacks run on timer-engine threads, not on the GUI thread.
 // Ids, attribute ids, event codes and result codes are part of the library's contract.
+//
+// Every operation may be called from any thread, a callback included: no lock of the library is
+// held while a callback runs. Each timer has a thread of its own; its expiries follow a fixed
+// schedule (no drift) and never overlap: an expiry that falls due while the previous tick still
+// runs comes as soon as that tick ends, and any others missed meanwhile are dropped. Setting
+// the interval restarts the period from that moment. The process may end with timers live:
+// running ticks finish and the engine's threads are joined at exit.
 #pragma once
 
 #include <cstdarg>

@@ -77,9 +77,10 @@ class QtFrontEnd final : public FrontEnd {
 
     void refresh() {
         refreshPending_ = false;
-        // The GUI library set the C library's locale from the environment; numbers written by
-        // the program must not follow it.
-        std::setlocale(LC_NUMERIC, "C");
+        // Windows need a QApplication; a console-only QCoreApplication keeps the model headless.
+        if (qobject_cast<QApplication*>(QCoreApplication::instance()) == nullptr) {
+            return;
+        }
         const std::vector<PanelView> views = CollectViewUpdates();
         std::map<int, std::unique_ptr<PanelWindow>> kept;
         for (const PanelView& v : views) {
@@ -133,9 +134,13 @@ void QtRefreshForTesting() {
 
 void AttachQtFrontEnd() {
     auto& instance = veldra::ui::qt::Instance();
-    if (instance || qApp == nullptr) {
+    if (instance || QCoreApplication::instance() == nullptr) {
         return;
     }
+    // The application has just set the C library's locale from the environment; numbers
+    // that the program formats must not follow it (a decimal comma in some languages). This
+    // runs before any worker thread formats anything.
+    std::setlocale(LC_NUMERIC, "C");
     instance = std::make_unique<veldra::ui::qt::QtFrontEnd>();
     veldra::ui::AttachFrontEnd(instance.get());
     // Windows must go while the application still exists.

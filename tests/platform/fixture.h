@@ -41,7 +41,8 @@ inline std::vector<ExternalName> Names() {
     for (const char* n :
          {"quit_program", "add_sensor_to_list", "remove_sensor_from_list", "start_logging",
           "set_filename_for_loggerdata", "save_configuration_to_file",
-          "load_configuration_from_file", "add_to_list_and_hide_panel", "cancel_and_hide_panel"}) {
+          "load_configuration_from_file", "add_to_list_and_hide_panel", "cancel_and_hide_panel",
+          "show_comport_device"}) {
         names.push_back({n, CountCommit, nullptr});
     }
     names.push_back({"mainpanel_callback", nullptr, RecordPanelEvent});

@@ -42,7 +42,7 @@ class QtTest : public PanelTest {
         names.back().panel = LayOut;  // mainpanel_callback
         ASSERT_NE(InitRunTime(names), 0);
         mainPanel = LoadPanel(0, fixture::kPanelFile, 2);
-        ASSERT_GT(mainPanel, 0);
+        ASSERT_GT(mainPanel, 0) << LastPanelFileError();
         layoutPanel = mainPanel;
         fixture::calls.commits = 0;
         fixture::calls.panelEvents.clear();
@@ -121,6 +121,9 @@ TEST_F(QtTest, UserInputReachesTheModel) {
     int value = 0;
     GetCtrlVal(mainPanel, interval_field, value);
     EXPECT_EQ(value, 25);
+    QTest::keyClick(edit, Qt::Key_Up);
+    GetCtrlVal(mainPanel, interval_field, value);
+    EXPECT_EQ(value, 26);
 }
 
 TEST_F(QtTest, CloseBoxCommitsTheQuitCommand) {

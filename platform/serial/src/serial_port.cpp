@@ -91,7 +91,6 @@ int SerialPort::open_device_locked(const std::string& device, const LineSettings
                           major(st.st_rdev) <= kPtySlaveMajorLast);
     fd_ = std::move(fd);
     wake_ = std::move(wake);
-    device_ = device;
     settings_ = settings;
     gone_ = false;
     input_.clear();
@@ -123,7 +122,6 @@ void SerialPort::retire_locked(Lock& lock) {
     }
     fd_.reset();
     wake_.reset();
-    device_.clear();
     gone_ = false;
     closing_ = false;
     input_.clear();

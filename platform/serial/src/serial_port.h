@@ -47,7 +47,6 @@ class SerialPort {
 
     UniqueFd fd_;
     UniqueFd wake_;  // eventfd; readable when waiting readers must leave
-    std::string device_;
     LineSettings settings_;
     double timeout_seconds_ = 10.0;
     bool has_driver_queue_ = true;  // false for pseudo-terminals: nothing waits in the driver

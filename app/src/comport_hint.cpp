@@ -10,20 +10,34 @@ std::string com_name(int number) {
     return "COM " + std::to_string(number);
 }
 
+// The hint has room for a short device name only; a long path (a link in some folder, a
+// by-id name) shows its last part, and the tooltip gives it in full.
+std::string short_device(const std::string& device) {
+    constexpr std::size_t kRoom = 16;
+    const auto slash = device.rfind('/');
+    if (device.size() <= kRoom || slash == std::string::npos) {
+        return device;
+    }
+    return "\u2026/" + device.substr(slash + 1);
+}
+
 }  // namespace
 
 ComPortHint describe_com_port(int number, const ComPortInfo& info,
                               const std::vector<ComPortInfo>& present) {
     ComPortHint hint;
+    std::string full;
     if (number < 1 || number > kMaxComPort) {
-        hint.text = com_name(number) + ": out of range";
+        hint.text = full = com_name(number) + ": out of range";
     } else if (info.device.empty()) {
-        hint.text = com_name(number) + ": no device";
+        hint.text = full = com_name(number) + ": no device";
     } else {
-        hint.text = com_name(number) + " = " + info.device + (info.present ? "" : " (absent)");
+        const std::string absent = info.present ? "" : " (absent)";
+        hint.text = com_name(number) + " = " + short_device(info.device) + absent;
+        full = com_name(number) + " = " + info.device + absent;
     }
 
-    hint.tooltip = hint.text + "\n\n";
+    hint.tooltip = full + "\n\n";
     if (present.empty()) {
         hint.tooltip += "No serial devices present.";
     } else {

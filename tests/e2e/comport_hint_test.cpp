@@ -13,35 +13,35 @@ struct Case {
 };
 
 TEST(ComPortHint, TextForEachResolution) {
+    // clang-format off
     const Case cases[] = {
-        {"mapped by the map file",
-         40,
-         {40, "/tmp/demo/sensor-bus", true},
-         "COM 40 = /tmp/demo/sensor-bus"},
-        {"default table, present", 33, {33, "/dev/ttyUSB0", true}, "COM 33 = /dev/ttyUSB0"},
-        {"mapped, device absent",
-         40,
-         {40, "/dev/ttyUSB7", false},
-         "COM 40 = /dev/ttyUSB7 (absent)"},
-        {"in range, nothing mapped", 200, {200, "", false}, "COM 200: no device"},
-        {"above the range", 300, {300, "", false}, "COM 300: out of range"},
-        {"zero", 0, {0, "", false}, "COM 0: out of range"},
+        {"mapped by the map file",   40,  {40, "/dev/pts/3", true},     "COM 40 = /dev/pts/3"},
+        {"default table, present",   33,  {33, "/dev/ttyUSB0", true},   "COM 33 = /dev/ttyUSB0"},
+        {"mapped, device absent",    40,  {40, "/dev/ttyUSB7", false},  "COM 40 = /dev/ttyUSB7 (absent)"},
+        {"long path, last part",     40,  {40, "/home/me/demo/sensor-bus", true},
+                                                                        "COM 40 = \u2026/sensor-bus"},
+        {"in range, nothing mapped", 200, {200, "", false},             "COM 200: no device"},
+        {"above the range",          300, {300, "", false},             "COM 300: out of range"},
+        {"zero",                     0,   {0, "", false},               "COM 0: out of range"},
     };
+    // clang-format on
     for (const Case& c : cases) {
         EXPECT_EQ(describe_com_port(c.number, c.info, {}).text, c.text) << c.name;
     }
 }
 
-TEST(ComPortHint, TooltipListsPresentDevicesInOrder) {
-    const std::vector<ComPortInfo> present{
-        {1, "/dev/ttyS0", true}, {33, "/dev/ttyUSB0", true}, {40, "/tmp/demo/sensor-bus", true}};
-    const ComPortHint hint = describe_com_port(5, {5, "/dev/ttyS4", false}, present);
+TEST(ComPortHint, TooltipGivesTheWholePathAndListsPresentDevicesInOrder) {
+    const std::vector<ComPortInfo> present{{1, "/dev/ttyS0", true},
+                                           {33, "/dev/ttyUSB0", true},
+                                           {40, "/home/me/demo/sensor-bus", true}};
+    const ComPortHint hint = describe_com_port(41, {41, "/home/me/demo/other-bus", false}, present);
+    EXPECT_EQ(hint.text, "COM 41 = \u2026/other-bus (absent)");
     EXPECT_EQ(hint.tooltip,
-              "COM 5 = /dev/ttyS4 (absent)\n\n"
+              "COM 41 = /home/me/demo/other-bus (absent)\n\n"
               "Serial devices present:\n"
               "COM 1 = /dev/ttyS0\n"
               "COM 33 = /dev/ttyUSB0\n"
-              "COM 40 = /tmp/demo/sensor-bus");
+              "COM 40 = /home/me/demo/sensor-bus");
 }
 
 TEST(ComPortHint, TooltipSaysWhenNoDeviceIsPresent) {

@@ -4,17 +4,21 @@
 #include <gtest/gtest.h>
 
 #include <QApplication>
+#include <QFileDialog>
 #include <QLineEdit>
 #include <QListWidget>
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QTest>
 #include <QTextBlock>
+#include <QTimer>
+#include <fstream>
 #include <thread>
 
 #include "app/panel_ids.h"
 #include "fixture.h"
 #include "platform/qt_frontend.h"
+#include "popups.h"
 
 namespace {
 
@@ -155,6 +159,68 @@ TEST_F(QtTest, WorkerAppendsArriveWholeAndCoalesced) {
     DeleteTextBoxLines(mainPanel, log_view, 0, 9000);
     QtRefreshForTesting();
     EXPECT_EQ(view->document()->findBlockByNumber(0).text(), QStringLiteral("line 9000"));
+}
+
+TEST(QtPopups, RestrictedExtensionIsCompletedOrRefused) {
+    FileSelectRequest set;
+    set.defaultFileSpec = "*.set";
+    set.restrictExtension = 1;
+    FileSelectRequest free = set;
+    free.restrictExtension = 0;
+    struct Case {
+        const FileSelectRequest* request;
+        std::string typed, expected;
+        bool accepted;
+    };
+    const Case cases[] = {
+        {&set, "/home/u/config", "/home/u/config.set", true},
+        {&set, "/home/u/config.set", "/home/u/config.set", true},
+        {&set, "/home/u/CONFIG.SET", "/home/u/CONFIG.SET", true},
+        {&set, "/home/u.d/config", "/home/u.d/config.set", true},
+        {&set, "/home/u/config.txt", "/home/u/config.txt", false},
+        {&free, "/home/u/log.txt", "/home/u/log.txt", true},
+    };
+    for (const Case& c : cases) {
+        std::string name = c.typed;
+        EXPECT_EQ(veldra::ui::qt::CompleteExtension(*c.request, name), c.accepted) << c.typed;
+        EXPECT_EQ(name, c.expected);
+    }
+}
+
+// Answers the next file dialog with a typed name.
+void AnswerFileDialog(const QString& name) {
+    QTimer::singleShot(0, [name] {
+        auto* dialog = qobject_cast<QFileDialog*>(QApplication::activeModalWidget());
+        ASSERT_NE(dialog, nullptr);
+        EXPECT_EQ(dialog->windowTitle(), QStringLiteral("Please select path and file..."));
+        dialog->selectFile(name);
+        QMetaObject::invokeMethod(dialog, "accept");
+    });
+}
+
+TEST(QtPopups, FileDialogTellsNewFromExistingFilesAndCompletesTheExtension) {
+    ResetUiForTesting();
+    fixture::TempDir dir;
+    std::ofstream(dir.file("old.set")) << "x";
+    std::string path;
+    AnswerFileDialog(QString::fromStdString(dir.file("new")));
+    EXPECT_EQ(FileSelectPopup("", "*.set", "*.set", "Please select path and file...", 0, 0, 1, 1, 1,
+                              path),
+              VAL_NEW_FILE_SELECTED);
+    EXPECT_EQ(path, dir.file("new.set"));
+    AnswerFileDialog(QString::fromStdString(dir.file("old.set")));
+    EXPECT_EQ(FileSelectPopup("", "*.set", "*.set", "Please select path and file...", 0, 0, 1, 1, 1,
+                              path),
+              VAL_EXISTING_FILE_SELECTED);
+    EXPECT_EQ(path, dir.file("old.set"));
+
+    // From another thread the dialog is refused rather than waited for.
+    int result = 0;
+    std::thread([&] {
+        std::string p;
+        result = FileSelectPopup("", "*.set", "*.set", "t", 0, 0, 1, 1, 1, p);
+    }).join();
+    EXPECT_LT(result, 0);
 }
 
 }  // namespace

@@ -405,7 +405,11 @@ def run(args, work):
                               f"{work}/popup.png")
             return len(read_lines(csv_path)) >= 3 + 2 + 1 and len(read_lines(log_path)) >= 6
         wait_for("two measurement cycles", two_cycles, 3 * INTERVAL + 20, interval=0.2)
-        time.sleep(0.3)  # the window shows the second line
+        # Widen the window as a user would to see both sensors' columns; the command column
+        # keeps its place, so the buttons stay where the panel file puts them.
+        desktop.xdotool("windowsize", main, 1270, 640)
+        wait_for("the wider window", lambda: (desktop.geometry(main) or (0, 0, 0))[2] == 1270, 10)
+        time.sleep(0.8)  # laid out and repainted
         desktop.screenshot(main, os.path.join(shots, "session-running.png"))
 
         desktop.click(main, main_rects[START_STOP])  # stop

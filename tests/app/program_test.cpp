@@ -13,6 +13,7 @@
 #include "app_fixture.h"
 #include "asynctimer/asynctimer.h"
 #include "logging/logging.h"
+#include "platform/rs232.h"
 #include "sim/sensor_sim.h"
 
 namespace veldra_test {
@@ -223,6 +224,31 @@ TEST_F(ProgramTest, QuitDuringASessionEndsItBeforeSaving) {
     EXPECT_TRUE(std::filesystem::exists(logPath));
 }
 
+TEST_F(ProgramTest, QuitAfterARefusedStartReleasesThePort) {
+    constexpr int kPort = 9;
+    veldra::sim::SensorSimulator sim(veldra::sim::Options{.sensors = {0x0A1B2C}});
+    std::ofstream(dir_ / "comports.txt") << kPort << " " << sim.device_path() << "\n";
+    bool refused = false;
+    const int result = RunProgram([&] {
+        InLoop([&] {
+            // A log file but no sensor: the port test passes and the list check refuses.
+            int count = 0;
+            GetNumListItems(main_panel, sensor_list, count);
+            if (count > 0) {
+                DeleteListItem(main_panel, sensor_list, 0, count);
+            }
+            SetCtrlVal(main_panel, comport_field, kPort);
+            SetCtrlVal(main_panel, logfile_field, (dir_ / "field.txt").string());
+        });
+        SimulateCommit(main_panel, start_stop_button);
+        InLoop([&] { refused = logging_active == 0 && !popups_.messages.empty(); });
+    });
+    EXPECT_EQ(result, 0);
+    EXPECT_TRUE(refused);
+    EXPECT_EQ(com_port_number, kPort);
+    EXPECT_EQ(CloseCom(kPort), COM_ERR_NOT_OPEN);
+}
+
 // Writes a copy of the real panel file without the given resource.
 void WritePanelFileWithout(int resource, const std::filesystem::path& to) {
     std::ifstream in(SourcePanelFile());
@@ -305,7 +331,13 @@ TEST(CallbackNames, EveryCallbackOfThePanelFileIsInTheTable) {
         table.insert(std::string(entry.name));
         EXPECT_NE(entry.control == nullptr, entry.panel == nullptr) << entry.name;
     }
-    EXPECT_EQ(table.size(), 10u);
+    for (const char* name :
+         {"quit_program", "add_sensor_to_list", "remove_sensor_from_list", "start_logging",
+          "set_filename_for_loggerdata", "save_configuration_to_file",
+          "load_configuration_from_file", "add_to_list_and_hide_panel", "cancel_and_hide_panel",
+          "mainpanel_callback"}) {
+        EXPECT_TRUE(table.contains(name)) << name;
+    }
     for (const std::string& name : named) {
         EXPECT_TRUE(table.contains(name)) << name;
     }

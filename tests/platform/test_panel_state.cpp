@@ -112,6 +112,7 @@ TEST_F(PanelStateTest, BadFilesFailAndChangeNothing) {
     DeleteListItem(mainPanel, sensor_list, 0, 1);
     const std::string before = Snapshot(mainPanel);
 
+    static constexpr char kGarbage[] = "\x01\xff\xfe garbage \0 here";
     struct Case {
         const char* name;
         std::optional<std::string> content;  // nullopt: no file at all
@@ -121,7 +122,7 @@ TEST_F(PanelStateTest, BadFilesFailAndChangeNothing) {
         {"missing", std::nullopt, UIE_FILE_MISSING},
         {"empty", std::string(), UIE_FILE_FORMAT},
         {"truncated", valid.substr(0, valid.size() * 2 / 3), UIE_FILE_FORMAT},
-        {"garbage", std::string("\x01\xff\xfe garbage \0 here", 20), UIE_FILE_FORMAT},
+        {"garbage", std::string(kGarbage, sizeof kGarbage - 1), UIE_FILE_FORMAT},
         {"newer format", newer, UIE_FILE_FORMAT},
         {"other program", foreign, UIE_FILE_FORMAT},
         {"list value of the wrong type", badItem, UIE_FILE_FORMAT},

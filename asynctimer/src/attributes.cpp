@@ -54,49 +54,96 @@ int SetInterval(const LibraryLock& lock, TimerRecord& record, double requested) 
     return 0;
 }
 
-}  // namespace
-
-int SetAsyncTimerAttributeFromParmInfo(int timerId, int attribute, va_list args) {
+// The checks both attribute operations make first, then `action` on the timer under the lock.
+template <typename Action>
+int WithTimer(int timerId, bool arguments_valid, Action action) {
     if (!Initialise()) {
         return TIMER_ERR_INIT;
     }
-    if (!KnownAttribute(attribute)) {
+    if (!arguments_valid) {
         return TIMER_ERR_INVALID_ARGUMENT;
     }
-    const AttributeValue value = ReadValue(attribute, args);
     LibraryLock lock(Library().lock);
     const RecordPtr record = FindTimer(lock, timerId);
     if (!record) {
         return TIMER_ERR_UNKNOWN_TIMER;
     }
+    return action(lock, *record);
+}
+
+int SetAttribute(const LibraryLock& lock, TimerRecord& record, int attribute,
+                 const AttributeValue& value) {
     switch (attribute) {
         case TIMER_ATTR_INTERVAL:
-            return SetInterval(lock, *record, value.interval);
+            return SetInterval(lock, record, value.interval);
         case TIMER_ATTR_COUNT:
             if (value.number == 0) {
                 return TIMER_ERR_INVALID_ARGUMENT;
             }
-            record->count = value.number;
+            record.count = value.number;
             return 0;
         case TIMER_ATTR_ENABLED:
             if (value.number != 0 && value.number != 1) {
                 return TIMER_ERR_INVALID_ARGUMENT;
             }
             // Under the lock: once this returns, no expiry can pass the dispatcher's check.
-            record->enabled = value.number;
-            EngineSetPaused(record->engine, value.number == 0);
+            record.enabled = value.number;
+            EngineSetPaused(record.engine, value.number == 0);
             return 0;
         case TIMER_ATTR_CALLBACK_DATA:
-            record->callback_data = value.data;
+            record.callback_data = value.data;
             return 0;
         case TIMER_ATTR_CALLBACK:
-            record->callback = value.callback;
+            record.callback = value.callback;
             return 0;
         case TIMER_ATTR_PRIORITY:
             return RealTime() ? TIMER_ERR_READ_ONLY : TIMER_ERR_NOT_SUPPORTED;
         default:
             return TIMER_ERR_READ_ONLY;
     }
+}
+
+int GetAttribute(const TimerRecord& record, int attribute, void* value) {
+    switch (attribute) {
+        case TIMER_ATTR_INTERVAL:
+            *static_cast<double*>(value) = ToSeconds(record.interval);
+            return 0;
+        case TIMER_ATTR_COUNT:
+            *static_cast<int*>(value) = record.count;
+            return 0;
+        case TIMER_ATTR_ENABLED:
+            *static_cast<int*>(value) = record.enabled;
+            return 0;
+        case TIMER_ATTR_CALLBACK_DATA:
+            *static_cast<void**>(value) = record.callback_data;
+            return 0;
+        case TIMER_ATTR_CALLBACK:
+            *static_cast<AsyncTimerCallbackPtr*>(value) = record.callback;
+            return 0;
+        case TIMER_ATTR_PRIORITY:
+            if (!RealTime()) {
+                return TIMER_ERR_NOT_SUPPORTED;
+            }
+            *static_cast<int*>(value) = EngineGetPriority(record.engine);
+            return 0;
+        case TIMER_ATTR_TIME_SINCE_START:
+            *static_cast<double*>(value) = record.last_since_start;
+            return 0;
+        default:
+            *static_cast<double*>(value) = record.last_since_previous;
+            return 0;
+    }
+}
+
+}  // namespace
+
+int SetAsyncTimerAttributeFromParmInfo(int timerId, int attribute, va_list args) {
+    const bool known = KnownAttribute(attribute);
+    // The value is taken before the lock, and only for an attribute that has one.
+    const AttributeValue value = known ? ReadValue(attribute, args) : AttributeValue{};
+    return WithTimer(timerId, known, [&](const LibraryLock& lock, TimerRecord& record) {
+        return SetAttribute(lock, record, attribute, value);
+    });
 }
 
 int SetAsyncTimerAttribute(int timerId, int attribute, ...) {
@@ -108,46 +155,10 @@ int SetAsyncTimerAttribute(int timerId, int attribute, ...) {
 }
 
 int GetAsyncTimerAttribute(int timerId, int attribute, void* value) {
-    if (!Initialise()) {
-        return TIMER_ERR_INIT;
-    }
-    if (!KnownAttribute(attribute) || value == nullptr) {
-        return TIMER_ERR_INVALID_ARGUMENT;
-    }
-    LibraryLock lock(Library().lock);
-    const RecordPtr record = FindTimer(lock, timerId);
-    if (!record) {
-        return TIMER_ERR_UNKNOWN_TIMER;
-    }
-    switch (attribute) {
-        case TIMER_ATTR_INTERVAL:
-            *static_cast<double*>(value) = ToSeconds(record->interval);
-            return 0;
-        case TIMER_ATTR_COUNT:
-            *static_cast<int*>(value) = record->count;
-            return 0;
-        case TIMER_ATTR_ENABLED:
-            *static_cast<int*>(value) = record->enabled;
-            return 0;
-        case TIMER_ATTR_CALLBACK_DATA:
-            *static_cast<void**>(value) = record->callback_data;
-            return 0;
-        case TIMER_ATTR_CALLBACK:
-            *static_cast<AsyncTimerCallbackPtr*>(value) = record->callback;
-            return 0;
-        case TIMER_ATTR_PRIORITY:
-            if (!RealTime()) {
-                return TIMER_ERR_NOT_SUPPORTED;
-            }
-            *static_cast<int*>(value) = EngineGetPriority(record->engine);
-            return 0;
-        case TIMER_ATTR_TIME_SINCE_START:
-            *static_cast<double*>(value) = record->last_since_start;
-            return 0;
-        default:
-            *static_cast<double*>(value) = record->last_since_previous;
-            return 0;
-    }
+    return WithTimer(timerId, KnownAttribute(attribute) && value != nullptr,
+                     [&](const LibraryLock& /*lock*/, const TimerRecord& record) {
+                         return GetAttribute(record, attribute, value);
+                     });
 }
 
 int GetAsyncTimerResolution(double* resolution) {

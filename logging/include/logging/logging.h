@@ -13,10 +13,12 @@ extern int measurement_timer;
 // Callback of the measurement timer: one measurement cycle.
 int timer_callback(int reserved, int timerId, int event, void* callbackData, void* eventData1,
                    void* eventData2);
-// Callback of start_stop_button: starts a session when idle, stops it when running.
+// Callback of start_stop_button: starts a session when idle, stops it when running. A start is
+// refused (message box, nothing changed, port closed again) when the port, the log file, the
+// sensor list or the log files themselves are unusable; a stop is never refused.
 int start_logging(int panel, int control, int event, void* callbackData, int eventData1,
                   int eventData2);
-// Callback of "Set Logfile".
+// Callback of "Set Logfile": the chosen file is tested for writing but never emptied.
 int set_filename_for_loggerdata(int panel, int control, int event, void* callbackData,
                                 int eventData1, int eventData2);
 

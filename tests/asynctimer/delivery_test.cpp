@@ -76,6 +76,12 @@ TEST_F(DeliveryTest, LoggingSessionStartTicksAtOnceThenAtItsOwnInterval) {
     EXPECT_EQ(retiming.failures, 0);
     const std::vector<TimerEvent> events = retiming.log.Events();
     EXPECT_GT(events[3].since_previous, 0.015);  // ran at the interval the tick set
+    double since_start = 0.0;
+    double since_previous = 0.0;
+    ASSERT_EQ(GetAsyncTimerAttribute(id, TIMER_ATTR_TIME_SINCE_START, &since_start), 0);
+    ASSERT_EQ(GetAsyncTimerAttribute(id, TIMER_ATTR_TIME_SINCE_PREVIOUS, &since_previous), 0);
+    EXPECT_GT(since_previous, 0.015);
+    EXPECT_GT(since_start, since_previous);
 }
 
 // Counts the callbacks running at once, and how many ever did.

@@ -10,15 +10,17 @@ std::string com_name(int number) {
     return "COM " + std::to_string(number);
 }
 
-// The hint has room for a short device name only; a long path (a link in some folder, a
-// by-id name) shows its last part, and the tooltip gives it in full.
-std::string short_device(const std::string& device) {
-    constexpr std::size_t kRoom = 16;
+// The hint has room for about 23 characters a line. A longer line names a device under /dev
+// by its name alone, and any other long path (a link in some folder, a by-id name) by its last
+// part; the tooltip gives the whole path.
+std::string fitted_device(const std::string& prefix, const std::string& device) {
+    constexpr std::size_t kRoom = 23;
     const auto slash = device.rfind('/');
-    if (device.size() <= kRoom || slash == std::string::npos) {
+    if (prefix.size() + device.size() <= kRoom || slash == std::string::npos) {
         return device;
     }
-    return "\u2026/" + device.substr(slash + 1);
+    const std::string name = device.substr(slash + 1);
+    return device.compare(0, slash + 1, "/dev/") == 0 ? name : "\u2026/" + name;
 }
 
 }  // namespace
@@ -32,9 +34,11 @@ ComPortHint describe_com_port(int number, const ComPortInfo& info,
     } else if (info.device.empty()) {
         hint.text = full = com_name(number) + ": no device";
     } else {
-        const std::string absent = info.present ? "" : " (absent)";
-        hint.text = com_name(number) + " = " + short_device(info.device) + absent;
-        full = com_name(number) + " = " + info.device + absent;
+        const std::string prefix = com_name(number) + " = ";
+        // An absent device gets a second line: the field's hint has room for two short ones.
+        hint.text =
+            prefix + fitted_device(prefix, info.device) + (info.present ? "" : "\n(absent)");
+        full = prefix + info.device + (info.present ? "" : " (absent)");
     }
 
     hint.tooltip = full + "\n\n";

@@ -17,7 +17,8 @@ TEST(ComPortHint, TextForEachResolution) {
     const Case cases[] = {
         {"mapped by the map file",   40,  {40, "/dev/pts/3", true},     "COM 40 = /dev/pts/3"},
         {"default table, present",   33,  {33, "/dev/ttyUSB0", true},   "COM 33 = /dev/ttyUSB0"},
-        {"mapped, device absent",    40,  {40, "/dev/ttyUSB7", false},  "COM 40 = /dev/ttyUSB7 (absent)"},
+        {"mapped, device absent",    40,  {40, "/dev/ttyUSB7", false},  "COM 40 = /dev/ttyUSB7\n(absent)"},
+        {"absent, long number",      64,  {64, "/dev/ttyUSB31", false}, "COM 64 = /dev/ttyUSB31\n(absent)"},
         {"long path, last part",     40,  {40, "/home/me/demo/sensor-bus", true},
                                                                         "COM 40 = \u2026/sensor-bus"},
         {"in range, nothing mapped", 200, {200, "", false},             "COM 200: no device"},
@@ -35,7 +36,7 @@ TEST(ComPortHint, TooltipGivesTheWholePathAndListsPresentDevicesInOrder) {
                                            {33, "/dev/ttyUSB0", true},
                                            {40, "/home/me/demo/sensor-bus", true}};
     const ComPortHint hint = describe_com_port(41, {41, "/home/me/demo/other-bus", false}, present);
-    EXPECT_EQ(hint.text, "COM 41 = \u2026/other-bus (absent)");
+    EXPECT_EQ(hint.text, "COM 41 = \u2026/other-bus\n(absent)");
     EXPECT_EQ(hint.tooltip,
               "COM 41 = /home/me/demo/other-bus (absent)\n\n"
               "Serial devices present:\n"

@@ -55,8 +55,15 @@ int send_n_bus_message(int port, int baud, int header, int address, const char* 
     if (OpenComConfig(port, "", baud, 0, 8, 1, kQueueSize, kQueueSize) != 0) {
         return BUS_ERR_PORT;
     }
+    // An adapter pulled (and perhaps plugged back) while the port sat idle shows first in the
+    // flush; the port then opens afresh, so this exchange already reaches the device again.
+    if (FlushInQ(port) == COM_ERR_DEVICE_GONE) {
+        if (OpenComConfig(port, "", baud, 0, 8, 1, kQueueSize, kQueueSize) != 0) {
+            return BUS_ERR_PORT;
+        }
+        FlushInQ(port);
+    }
     SetComTime(port, g_reply_timeout.load());
-    FlushInQ(port);
     FlushOutQ(port);
     for (const std::uint8_t b : frame) {
         if (ComWrtByte(port, b) < 0) {

@@ -210,6 +210,10 @@ TEST_F(Simulator, UnplugAndReplugKeepTheLinkPath) {
     EXPECT_EQ(sim.device_path(), link);
     EXPECT_TRUE(ResolveComPort(kPort).present);
     EXPECT_GT(exchange(kA, "GetCounts!"), 0);
+    // Pulled and plugged back while nobody was reading: the very next exchange gets through.
+    sim.unplug();
+    sim.replug();
+    EXPECT_GT(exchange(kA, "GetCounts!"), 0);
     sim.stop();
     struct stat st {};
     EXPECT_NE(::lstat(link.c_str(), &st), 0);  // the link goes with the simulator

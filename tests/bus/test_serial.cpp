@@ -182,12 +182,12 @@ TEST_F(SerialPortTest, DeviceGoneEndsTheWaitAtOnceAndAReopenFindsItBack) {
     EXPECT_EQ(ComRdByte(kPort), 0x5A);
 }
 
-TEST_F(SerialPortTest, HangUpWithoutAReaderIsNoticedByTheNextOpen) {
+TEST_F(SerialPortTest, HangUpWithoutAReaderShowsInTheNextFlushAndTheNextOpenReopens) {
     ASSERT_EQ(open_port(), 0);
-    const std::string old_path = pty->slave_path();
     pty->hang_up();
     pty = std::make_unique<RawPty>();
     use_map_file(map, {std::to_string(kPort) + " " + pty->slave_path()});
+    EXPECT_EQ(FlushInQ(kPort), COM_ERR_DEVICE_GONE);
     ASSERT_EQ(open_port(), 0);
     ASSERT_EQ(ComWrtByte(kPort, 0x77), 1);
     EXPECT_EQ(GetOutQLen(kPort), 0);  // the queue goes out when the caller waits on it

@@ -53,7 +53,7 @@ int SerialPort::open(const std::function<std::string()>& device_for, const LineS
     Lock lock(mutex_);
     input_chunk_ = queue_size(input_queue);
     output_capacity_ = queue_size(output_queue);
-    if (fd_ && !hung_up_locked()) {
+    if (fd_ && !gone_) {
         if (!output_.empty() && pump_output_locked() < 0) {
             // the device went away just now: fall through to a fresh open
         } else if (settings == settings_) {
@@ -99,14 +99,6 @@ int SerialPort::open_device_locked(const std::string& device, const LineSettings
     return 0;
 }
 
-bool SerialPort::hung_up_locked() const {
-    if (gone_) {
-        return true;
-    }
-    pollfd p{fd_.get(), POLLIN, 0};
-    return ::poll(&p, 1, 0) > 0 && (p.revents & (POLLHUP | POLLERR | POLLNVAL)) != 0;
-}
-
 void SerialPort::wake_readers_locked() const {
     if (wake_) {
         const std::uint64_t one = 1;
@@ -148,7 +140,14 @@ int SerialPort::flush_input() {
     if (gone_) {
         return COM_ERR_DEVICE_GONE;
     }
-    return ::tcflush(fd_.get(), TCIFLUSH) == 0 ? 0 : COM_ERR_IO;
+    if (::tcflush(fd_.get(), TCIFLUSH) == 0) {
+        return 0;
+    }
+    if (is_hangup_errno(errno)) {
+        gone_ = true;  // a pulled adapter shows here first when nobody was reading
+        return COM_ERR_DEVICE_GONE;
+    }
+    return COM_ERR_IO;
 }
 
 int SerialPort::flush_output() {

@@ -19,8 +19,9 @@ namespace veldra::serial {
 
 class SerialPort {
   public:
-    // Reconfigures the port when it is open and its device still there; otherwise (never
-    // opened, or the device went away) opens the device that `device_for` names, afresh.
+    // Reconfigures the port when it is open and its device not known to be gone; otherwise
+    // (never opened, or the device went away) opens the device that `device_for` names,
+    // afresh. A hang-up shows in the next read, write or input flush.
     int open(const std::function<std::string()>& device_for, const LineSettings& settings,
              int input_queue, int output_queue);
     int set_timeout(double seconds);
@@ -37,7 +38,6 @@ class SerialPort {
 
     int open_device_locked(const std::string& device, const LineSettings& settings);
     void retire_locked(Lock& lock);  // wakes readers, waits for them to leave, closes
-    bool hung_up_locked() const;
     int pump_output_locked();
     int fill_input_locked();
     void wake_readers_locked() const;

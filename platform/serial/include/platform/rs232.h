@@ -19,7 +19,8 @@ inline constexpr int kMaxComPort = 255;
 
 // Opens the port in raw mode (O_NOCTTY, non-blocking underneath) and returns 0. Opening a port
 // that is already open reconfigures it in place; a port whose device went away (a pulled
-// adapter) is opened afresh. An empty device name means the device is found through the COM
+// adapter, seen by a read, a write or FlushInQ, which then return COM_ERR_DEVICE_GONE) is
+// opened afresh. An empty device name means the device is found through the COM
 // mapping, looked up whenever the port has to be opened; a device name given here is a path,
 // or a name under /dev. Parity: 0 none, 1 odd, 2 even, 3 mark, 4 space. Negative results:
 // COM_ERR_BAD_PORT, COM_ERR_BAD_SETTING, COM_ERR_OPEN_FAILED.

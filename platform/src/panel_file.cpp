@@ -92,6 +92,7 @@ ControlDef ReadControl(const json& c) {
         d.dimmed = BoolMember(c, "dimmed");
         d.style = TextMember(c, "style");
         d.callbackName = TextMember(c, "callback");
+        d.tooltip = TextMember(c, "tooltip");
         if (d.kind == ControlKind::Numeric) {
             d.intValue = IntMember(c, "value", 0);
             if (d.intValue < d.minValue || d.intValue > d.maxValue) {

@@ -12,18 +12,9 @@ namespace {
 
 using fixture::kPanelFile;
 using fixture::PanelTest;
+using fixture::Slurp;
 using fixture::TempDir;
-
-std::string ReadPanelFile() {
-    std::ifstream in(kPanelFile);
-    std::stringstream s;
-    s << in.rdbuf();
-    return s.str();
-}
-
-void Write(const std::string& path, const std::string& text) {
-    std::ofstream(path) << text;
-}
+using fixture::Write;
 
 // The resize rule of the main panel, applied here to check the file's design against it.
 void ApplyLayoutRule(int panel, int w, int h) {
@@ -118,7 +109,7 @@ TEST_F(PanelTest, AllThreePanelsLoadWithTheirControls) {
 
 TEST(PanelFile, LoadFailuresGiveNegativeCodesAndAReason) {
     TempDir dir;
-    std::string text = ReadPanelFile();
+    std::string text = Slurp(kPanelFile);
     const std::string malformed = dir.file("malformed.uir");
     Write(malformed, text.substr(0, text.size() / 2));
     std::string noSplash = text;

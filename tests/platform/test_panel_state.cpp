@@ -12,18 +12,9 @@
 namespace {
 
 using fixture::PanelTest;
+using fixture::Slurp;
 using fixture::TempDir;
-
-std::string Slurp(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::stringstream s;
-    s << in.rdbuf();
-    return s.str();
-}
-
-void Write(const std::string& path, const std::string& text) {
-    std::ofstream(path, std::ios::binary) << text;
-}
+using fixture::Write;
 
 // Everything the record carries, as one comparable text.
 std::string Snapshot(int panel) {

@@ -11,14 +11,8 @@
 
 namespace {
 
+using fixture::Slurp;
 using fixture::TempDir;
-
-std::string Slurp(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::stringstream s;
-    s << in.rdbuf();
-    return s.str();
-}
 
 TEST(TextFile, WritesWholeLinesInEveryOpenAction) {
     TempDir dir;

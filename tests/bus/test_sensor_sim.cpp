@@ -97,7 +97,7 @@ TEST_F(Simulator, StrangersAndUnknownCommandsGetSilence) {
 }
 
 TEST_F(Simulator, EveryFaultKindAndWhatTheReceiverMakesOfIt) {
-    sim.set_late_reply_delay(std::chrono::milliseconds(500));
+    sim.set_late_reply_delay(std::chrono::milliseconds(400));
     struct Case {
         Fault fault;
         int result;  // the receive's result; 1 means "some positive length"
@@ -130,7 +130,7 @@ TEST_F(Simulator, EveryFaultKindAndWhatTheReceiverMakesOfIt) {
         EXPECT_EQ(log[0].valid_reply, c.result > 0);
         if (c.fault == Fault::LateReply) {
             // It does come, after the time-out; the next send drops it.
-            std::this_thread::sleep_for(std::chrono::milliseconds(400));
+            std::this_thread::sleep_for(std::chrono::milliseconds(1200));
             sim.set_fault_rates({});
             EXPECT_GT(exchange(kA, "GetCounts!"), 0);
             EXPECT_EQ(text(), sim.exchanges().back().reply_text);
@@ -147,6 +147,7 @@ TEST_F(Simulator, FaultsAreReproducibleWithASeed) {
             send_n_bus_message(kPort + 1, 9600, 0, kA, "GetCounts!");
             receive_n_bus_message(kPort + 1, 9600, buf);
         }
+        EXPECT_TRUE(other.sim().wait_for_exchanges(40, std::chrono::seconds(10)));
         std::vector<int> kinds;
         for (const auto& e : other.sim().exchanges()) {
             kinds.push_back(e.fault ? static_cast<int>(*e.fault) : -1);

@@ -26,7 +26,8 @@ constexpr std::uint32_t kB = 0x00FE01;
 
 class Simulator : public ::testing::Test {
   protected:
-    void SetUp() override { set_reply_timeout_for_testing(0.3); }
+    // Long enough that a loaded machine never turns a good reply into a time-out.
+    void SetUp() override { set_reply_timeout_for_testing(1.0); }
     void TearDown() override { set_reply_timeout_for_testing(2.0); }
     int exchange(std::uint32_t address, std::string_view command) {
         const std::string cmd(command);
@@ -97,7 +98,7 @@ TEST_F(Simulator, StrangersAndUnknownCommandsGetSilence) {
 }
 
 TEST_F(Simulator, EveryFaultKindAndWhatTheReceiverMakesOfIt) {
-    sim.set_late_reply_delay(std::chrono::milliseconds(400));
+    sim.set_late_reply_delay(std::chrono::milliseconds(1300));
     struct Case {
         Fault fault;
         int result;  // the receive's result; 1 means "some positive length"
@@ -130,7 +131,7 @@ TEST_F(Simulator, EveryFaultKindAndWhatTheReceiverMakesOfIt) {
         EXPECT_EQ(log[0].valid_reply, c.result > 0);
         if (c.fault == Fault::LateReply) {
             // It does come, after the time-out; the next send drops it.
-            std::this_thread::sleep_for(std::chrono::milliseconds(1200));
+            std::this_thread::sleep_for(std::chrono::milliseconds(1000));
             sim.set_fault_rates({});
             EXPECT_GT(exchange(kA, "GetCounts!"), 0);
             EXPECT_EQ(text(), sim.exchanges().back().reply_text);
@@ -163,14 +164,14 @@ TEST_F(Simulator, FaultsAreReproducibleWithASeed) {
 }
 
 TEST_F(Simulator, ExchangeLogMatchesWhatTheReceiverGot) {
-    FaultRates rates = FaultRates::all(0.05);
+    FaultRates rates = FaultRates::all(0.03);
     rates[Fault::LateReply] = 0;  // a late reply may land in the next exchange: not this test
     sim.set_fault_rates(rates);
-    set_reply_timeout_for_testing(0.1);
+    set_reply_timeout_for_testing(0.5);
     const std::string_view commands[] = {"GetCounts!", "GetPermittivity!", "GetWaterContent!",
                                          "GetTemperature!"};
     std::vector<std::pair<int, std::string>> received;
-    for (int i = 0; i < 200; ++i) {
+    for (int i = 0; i < 150; ++i) {
         const int r = exchange(i % 3 ? kA : kB, commands[i % 4]);
         received.emplace_back(r, r >= 0 ? text() : "");
     }
@@ -186,7 +187,7 @@ TEST_F(Simulator, ExchangeLogMatchesWhatTheReceiverGot) {
             ++good;
         }
     }
-    EXPECT_GT(good, 100);
+    EXPECT_GT(good, 100);  // about 85 % should be good
 }
 
 TEST_F(Simulator, BaudEmulationPacesTheReply) {

@@ -70,7 +70,7 @@ class RawPty {
         [[maybe_unused]] const auto n = ::write(master_.get(), bytes.data(), bytes.size());
     }
     // What the port has sent so far (waits a little for it to arrive).
-    std::vector<std::uint8_t> read_all(int wait_ms = 200) const {
+    std::vector<std::uint8_t> read_all(int wait_ms = 2000) const {
         std::vector<std::uint8_t> result;
         pollfd p{master_.get(), POLLIN, 0};
         while (::poll(&p, 1, wait_ms) > 0 && (p.revents & POLLIN)) {
@@ -80,7 +80,7 @@ class RawPty {
                 break;
             }
             result.insert(result.end(), chunk, chunk + n);
-            wait_ms = 20;
+            wait_ms = 100;
         }
         return result;
     }

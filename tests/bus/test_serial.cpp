@@ -108,7 +108,7 @@ TEST_F(SerialPortTest, FlushInQDropsEverythingNotYetRead) {
     pty->write({1, 2, 3});
     EXPECT_EQ(ComRdByte(kPort), 1);  // 2 and 3 now wait in the port's buffer
     pty->write({4, 5});
-    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));  // let them arrive
     EXPECT_EQ(FlushInQ(kPort), 0);
     EXPECT_EQ(FlushOutQ(kPort), 0);
     SetComTime(kPort, 0.1);

@@ -3,6 +3,14 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdio>
+#include <fstream>
+
+#include "app/app.h"
+#include "app/panel_ids.h"
+#include "platform/ui.h"
+#include "platform/ui_testing.h"
+
 namespace {
 
 struct Case {
@@ -48,6 +56,40 @@ TEST(ComPortHint, TooltipGivesTheWholePathAndListsPresentDevicesInOrder) {
 TEST(ComPortHint, TooltipSaysWhenNoDeviceIsPresent) {
     EXPECT_EQ(describe_com_port(1, {1, "/dev/ttyS0", false}, {}).tooltip,
               "COM 1 = /dev/ttyS0 (absent)\n\nNo serial devices present.");
+}
+
+// The callback as the panel file binds it: a committed number shows its device and the
+// tooltip, read from a map file that points COM 40 at a character device every system has.
+TEST(ComPortHint, CommittedNumberShowsItsDeviceInThePanel) {
+    ResetUiForTesting();
+    const std::string map_file = testing::TempDir() + "comport_hint_map.txt";
+    {
+        std::ofstream out(map_file);
+        out << "40 /dev/null\n";
+    }
+    SetComPortMapFile(map_file);
+    ASSERT_NE(InitRunTime(callback_names()), 0);
+    main_panel =
+        LoadPanel(0, VELDRA_SOURCE_DIR "/resources/VELDRA_Loggerprogramm.uir", MAIN_PANEL_RESOURCE);
+    ASSERT_GE(main_panel, 0) << LastPanelFileError();
+
+    SetCtrlVal(main_panel, comport_field, 40);
+    ASSERT_EQ(SimulateCommit(main_panel, comport_field), 0);
+    std::string text;
+    std::string tooltip;
+    GetCtrlVal(main_panel, comport_hint, text);
+    GetCtrlAttribute(main_panel, comport_field, ATTR_TOOLTIP_TEXT, tooltip);
+    EXPECT_EQ(text, "COM 40 = /dev/null");
+    EXPECT_NE(tooltip.find("\nCOM 40 = /dev/null"), std::string::npos) << tooltip;
+
+    SetCtrlVal(main_panel, comport_field, 200);
+    SimulateCommit(main_panel, comport_field);
+    GetCtrlVal(main_panel, comport_hint, text);
+    EXPECT_EQ(text, "COM 200: no device");
+
+    SetComPortMapFile("comports.txt");
+    std::remove(map_file.c_str());
+    ResetUiForTesting();
 }
 
 }  // namespace

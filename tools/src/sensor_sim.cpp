@@ -248,6 +248,9 @@ void SensorSimulator::Impl::read_requests() {
             break;
         }
         parser.feed(std::span(chunk.data(), static_cast<std::size_t>(n)), Clock::now());
+        if (static_cast<std::size_t>(n) < chunk.size()) {
+            break;  // drained; the next poll says when more comes
+        }
     }
     while (auto frame = parser.next()) {
         answer(*frame, Clock::now());

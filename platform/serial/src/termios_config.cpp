@@ -63,8 +63,10 @@ bool apply_settings(int fd, const LineSettings& s) {
             break;
     }
     t.c_iflag &= ~static_cast<tcflag_t>(IXON | IXOFF | IXANY);
-    // Reads never block in the kernel: the port waits in poll(), where a stop can reach it.
-    t.c_cc[VMIN] = 0;
+    // The port waits in poll(), where a stop can reach it, and reads without blocking
+    // (O_NONBLOCK). VMIN 1 makes a read that finds nothing say EAGAIN; with VMIN 0 it would
+    // return 0, which could not be told from a hang-up.
+    t.c_cc[VMIN] = 1;
     t.c_cc[VTIME] = 0;
     return ::tcsetattr(fd, TCSANOW, &t) == 0;
 }

@@ -6,7 +6,6 @@
 //   reliability_crash_driver <folder>
 #include <atomic>
 #include <cstdio>
-#include <ctime>
 #include <filesystem>
 #include <string>
 #include <thread>
@@ -14,6 +13,7 @@
 #include "app/panel_ids.h"
 #include "bus/bus.h"
 #include "crash_record.h"
+#include "cycle_clock.h"
 #include "platform/ui.h"
 #include "session_rig.h"
 
@@ -22,13 +22,6 @@ using namespace veldra::reliability;
 namespace {
 
 std::atomic<long> g_cycle{0};
-
-WallClockReading reading_for_cycle(long cycle) {
-    const std::time_t t = 1767225600 + cycle;
-    std::tm tm{};
-    gmtime_r(&t, &tm);
-    return {tm.tm_year + 1900, tm.tm_mon + 1, tm.tm_mday, tm.tm_hour, tm.tm_min, tm.tm_sec};
-}
 
 }  // namespace
 

@@ -11,7 +11,6 @@
 #include <unistd.h>
 
 #include <chrono>
-#include <ctime>
 #include <random>
 #include <thread>
 
@@ -19,6 +18,7 @@
 #include "app/panel_ids.h"
 #include "battery.h"
 #include "crash_record.h"
+#include "cycle_clock.h"
 #include "log_files.h"
 #include "platform/ui.h"
 #include "platform/ui_testing.h"
@@ -92,14 +92,6 @@ class Driver {
     pid_t pid_ = -1;
     int out_ = -1;
 };
-
-std::string timestamp_for_cycle(long cycle) {
-    const std::time_t t = 1767225600 + cycle;
-    std::tm tm{};
-    gmtime_r(&t, &tm);
-    return format_timestamp(tm.tm_year + 1900, tm.tm_mon + 1, tm.tm_mday, tm.tm_hour, tm.tm_min,
-                            tm.tm_sec);
-}
 
 // Checks one log after a kill; returns its number of data lines.
 long check_killed_log(const std::filesystem::path& path, bool csv, int round) {

@@ -6,12 +6,12 @@
 
 #include <atomic>
 #include <chrono>
-#include <ctime>
 #include <thread>
 
 #include "app/panel_ids.h"
 #include "battery.h"
 #include "bus/bus.h"
+#include "cycle_clock.h"
 #include "log_files.h"
 #include "platform/ui.h"
 #include "session_rig.h"
@@ -28,21 +28,7 @@ constexpr std::uint32_t kSensors[] = {0x000001, 0x0A1B2C, 0x123456, 0x7FFFFF,
 constexpr std::size_t kSensorCount = std::size(kSensors);
 constexpr std::size_t kQueriesPerCycle = kSensorCount * sim::kQuantityCount;
 
-// Cycle c is stamped 2026-01-01 00:00:00 UTC plus c seconds, so a lost, doubled or reordered
-// line shows in the time stamps.
 std::atomic<long> g_cycle{0};
-
-WallClockReading reading_for_cycle(long cycle) {
-    const std::time_t t = 1767225600 + cycle;  // 2026-01-01 00:00:00 UTC
-    std::tm tm{};
-    gmtime_r(&t, &tm);
-    return {tm.tm_year + 1900, tm.tm_mon + 1, tm.tm_mday, tm.tm_hour, tm.tm_min, tm.tm_sec};
-}
-
-std::string timestamp_for_cycle(long cycle) {
-    const auto r = reading_for_cycle(cycle);
-    return format_timestamp(r.year, r.month, r.day, r.hour, r.minute, r.second);
-}
 
 struct SoakFigures {
     long cycles;

@@ -7,6 +7,7 @@
 #include <fstream>
 #include <iterator>
 
+#include "asynctimer/asynctimer.h"
 #include "logging/logging.h"
 #include "platform/detail/panel_model.h"
 
@@ -33,6 +34,11 @@ void AppTest::SetUp() {
 }
 
 void AppTest::TearDown() {
+    // A program run leaves its dormant timer behind.
+    if (measurement_timer > 0) {
+        DiscardAsyncTimer(measurement_timer);
+    }
+    measurement_timer = 0;
     SetPopupResponder(nullptr);
     ResetUiForTesting();
     main_panel = address_panel = splash_panel = 0;
@@ -75,6 +81,28 @@ std::vector<Item> AppTest::ListItems(int panel, int control) const {
     GetNumListItems(panel, control, count);
     EXPECT_EQ(static_cast<int>(items.size()), count);
     return items;
+}
+
+PanelValues AppTest::Current() const {
+    return {ListItems(), Int(main_panel, interval_field), Int(main_panel, comport_field),
+            Text(logfile_field)};
+}
+
+void AppTest::ClearSensorList() {
+    int count = 0;
+    GetNumListItems(main_panel, sensor_list, count);
+    if (count > 0) {
+        DeleteListItem(main_panel, sensor_list, 0, count);
+    }
+}
+
+std::unique_ptr<veldra::sim::SensorSimulator> AppTest::SimulatedBus(
+    int port, std::vector<std::uint32_t> sensors) {
+    auto sim = std::make_unique<veldra::sim::SensorSimulator>(
+        veldra::sim::Options{.sensors = std::move(sensors)});
+    // The serial library reads comports.txt in the working folder at every open.
+    std::ofstream(dir_ / "comports.txt") << port << " " << sim->device_path() << "\n";
+    return sim;
 }
 
 std::string AppTest::TextBox(int control) const {

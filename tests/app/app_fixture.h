@@ -5,8 +5,10 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdint>
 #include <deque>
 #include <filesystem>
+#include <memory>
 #include <string>
 #include <utility>
 #include <vector>
@@ -15,6 +17,7 @@
 #include "app/panel_ids.h"
 #include "platform/ui.h"
 #include "platform/ui_testing.h"
+#include "sim/sensor_sim.h"
 
 namespace veldra_test {
 
@@ -54,6 +57,14 @@ struct Item {
     bool operator==(const Item&) const = default;
 };
 
+// The main-panel values that the settings and configuration files carry.
+struct PanelValues {
+    std::vector<Item> items;
+    int interval, port;
+    std::string logfile;
+    bool operator==(const PanelValues&) const = default;
+};
+
 class AppTest : public ::testing::Test {
   protected:
     void SetUp() override;
@@ -63,6 +74,11 @@ class AppTest : public ::testing::Test {
     void LoadPanels();
 
     std::vector<Item> ListItems(int panel = -1, int control = sensor_list) const;
+    PanelValues Current() const;
+    void ClearSensorList();
+    // A simulated sensor bus answering for `sensors`, reached as COM `port`.
+    std::unique_ptr<veldra::sim::SensorSimulator> SimulatedBus(int port,
+                                                               std::vector<std::uint32_t> sensors);
     std::string TextBox(int control) const;  // all lines of a main-panel text box, "\n"-joined
     std::string Text(int control) const;     // value of a main-panel string control
     int Int(int panel, int control) const;

@@ -15,19 +15,12 @@ class ConfigurationTest : public AppTest {
     void SetUp() override {
         AppTest::SetUp();
         LoadPanels();
-        ClearList();
-    }
-    void ClearList() {
-        int count = 0;
-        GetNumListItems(main_panel, sensor_list, count);
-        if (count > 0) {
-            DeleteListItem(main_panel, sensor_list, 0, count);
-        }
+        ClearSensorList();
     }
     // Puts a recognisable state on the main panel.
     void Fill(std::vector<int> addresses, int interval, int port, const std::string& logfile,
               const std::string& view, const std::string& status) {
-        ClearList();
+        ClearSensorList();
         for (int a : addresses) {
             InsertListItem(main_panel, sensor_list, -1, sensor_label(a), a);
         }
@@ -44,16 +37,6 @@ class ConfigurationTest : public AppTest {
     void Load(const std::string& path, int result = VAL_EXISTING_FILE_SELECTED) {
         popups_.answers.push_back({result, path});
         ASSERT_EQ(SimulateCommit(main_panel, MAIN_LOAD_CONFIG), 0);
-    }
-    struct Values {
-        std::vector<Item> items;
-        int interval, port;
-        std::string logfile;
-        bool operator==(const Values&) const = default;
-    };
-    Values Current() const {
-        return {ListItems(), Int(main_panel, interval_field), Int(main_panel, comport_field),
-                Text(logfile_field)};
     }
 };
 
@@ -79,7 +62,7 @@ TEST_F(ConfigurationTest, SavingOverAnExistingFileReplacesItWithoutAsking) {
     Fill({0x111111}, 5, 2, "/tmp/first.txt", "", "");
     Save(path);
     Fill({0x222222, 0x333333}, 9, 4, "/tmp/second.txt", "", "");
-    const Values second = Current();
+    const PanelValues second = Current();
     Save(path, VAL_EXISTING_FILE_SELECTED);
     EXPECT_TRUE(popups_.messages.empty());
 
@@ -93,7 +76,7 @@ TEST_F(ConfigurationTest, LoadingReplacesTheWholeStateKeepingListOrderAndEmpties
     // The record carries a log view and status text from an earlier run.
     Fill({0x00000C, 0x0A0000, 0x000001}, 12, 3, "/data/field.txt", "time;a\n1;2\n",
          "Reading 000001");
-    const Values saved = Current();
+    const PanelValues saved = Current();
     Save(path);
 
     Fill({0x999999}, 60, 9, "no file selected", "current table\n", "busy");
@@ -129,7 +112,7 @@ TEST_F(ConfigurationTest, AFailedLoadOnlyEmptiesTheViews) {
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         Fill({0xABCDEF, 0x000010}, 15, 6, "/data/kept.txt", "kept table\n", "kept status");
-        const Values before = Current();
+        const PanelValues before = Current();
         Load(c.path, c.result);
         EXPECT_EQ(Current(), before);
         EXPECT_EQ(TextBox(log_view), "");
@@ -142,7 +125,7 @@ TEST_F(ConfigurationTest, CancelOrDialogFailureChangesNothing) {
     for (int result : {VAL_NO_FILE_SELECTED, -1}) {
         SCOPED_TRACE(result);
         Fill({0x000777}, 11, 3, "/data/y.txt", "table stays\n", "status stays");
-        const Values before = Current();
+        const PanelValues before = Current();
         Load((dir_ / "never.set").string(), result);
         Save((dir_ / "never.set").string(), result);
         EXPECT_EQ(Current(), before);
@@ -154,7 +137,7 @@ TEST_F(ConfigurationTest, CancelOrDialogFailureChangesNothing) {
 
 TEST_F(ConfigurationTest, ANameWithoutTheExtensionGetsIt) {
     Fill({0x000042}, 21, 5, "/data/z.txt", "", "");
-    const Values saved = Current();
+    const PanelValues saved = Current();
     Save((dir_ / "bare").string());
     EXPECT_TRUE(std::filesystem::exists(dir_ / "bare.set"));
     EXPECT_FALSE(std::filesystem::exists(dir_ / "bare"));
@@ -173,7 +156,7 @@ TEST_F(ConfigurationTest, LoadIsIgnoredWhileASessionRuns) {
     Fill({0x000005}, 9, 2, "/data/s.txt", "", "");
     Save((dir_ / "other.set").string());
     Fill({0x000001, 0x000002}, 6, 3, "/data/running.txt", "running table\n", "Reading");
-    const Values before = Current();
+    const PanelValues before = Current();
     logging_active = 1;
     popups_.answers.push_back({VAL_EXISTING_FILE_SELECTED, (dir_ / "other.set").string()});
     EXPECT_EQ(

@@ -23,14 +23,6 @@ using namespace std::chrono_literals;
 
 class ProgramTest : public AppTest {
   protected:
-    void TearDown() override {
-        if (measurement_timer > 0) {
-            DiscardAsyncTimer(measurement_timer);
-        }
-        measurement_timer = 0;
-        AppTest::TearDown();
-    }
-
     // Runs the program on this thread while `user` acts on another, as a person at the screen
     // would; afterwards the person presses Quit. Returns main's result.
     int RunProgram(std::function<void()> user) {
@@ -58,29 +50,17 @@ class ProgramTest : public AppTest {
         });
         done.get_future().wait();
     }
-
-    // The values a panel file's own main panel starts with.
-    struct Values {
-        std::vector<Item> items;
-        int interval, port;
-        std::string logfile;
-        bool operator==(const Values&) const = default;
-    };
-    Values Current() const {
-        return {ListItems(), Int(main_panel, interval_field), Int(main_panel, comport_field),
-                Text(logfile_field)};
-    }
 };
 
 TEST_F(ProgramTest, FirstRunShowsThePanelFilesValuesWithEmptyViews) {
     // What a fresh load of the main panel holds, before the program runs.
     LoadPanels();
-    const Values fresh = Current();
+    const PanelValues fresh = Current();
     ResetUiForTesting();
     ASSERT_NE(InitRunTime(callback_names()), 0);
     SetDelayScaleForTesting(0.0);
 
-    Values shown{};
+    PanelValues shown{};
     std::string view = "unread", status = "unread";
     bool mainVisible = false, splashVisible = true, dialogVisible = true;
     const int result = RunProgram([&] {
@@ -110,11 +90,7 @@ TEST_F(ProgramTest, FirstRunShowsThePanelFilesValuesWithEmptyViews) {
 TEST_F(ProgramTest, SettingsSavedDuringASessionStartIdleWithTheSavedValues) {
     // The state of a main panel in the middle of a session, saved as the settings file.
     LoadPanels();
-    int count = 0;
-    GetNumListItems(main_panel, sensor_list, count);
-    if (count > 0) {
-        DeleteListItem(main_panel, sensor_list, 0, count);
-    }
+    ClearSensorList();
     for (int a : {0x0A1B2C, 0x000001, 0x0A1B2C}) {
         InsertListItem(main_panel, sensor_list, -1, sensor_label(a), a);
     }
@@ -127,13 +103,13 @@ TEST_F(ProgramTest, SettingsSavedDuringASessionStartIdleWithTheSavedValues) {
     for (int id : {comport_field, interval_field, 6, 5, 4, 2, 3}) {
         SetCtrlAttribute(main_panel, id, ATTR_DIMMED, 1);
     }
-    const Values saved = Current();
+    const PanelValues saved = Current();
     ASSERT_EQ(SavePanelState(main_panel, kSettingsFileName, 1), 0);
     ResetUiForTesting();
     ASSERT_NE(InitRunTime(callback_names()), 0);
     SetDelayScaleForTesting(0.0);
 
-    Values shown{};
+    PanelValues shown{};
     std::string view = "unread", status = "unread", label;
     bool anyDimmed = true;
     const int result = RunProgram([&] {
@@ -159,7 +135,7 @@ TEST_F(ProgramTest, SettingsSavedDuringASessionStartIdleWithTheSavedValues) {
 
 TEST_F(ProgramTest, QuitRightAfterStartWritesTheSettingsAndClosesPortZeroHarmlessly) {
     std::ofstream(kSettingsFileName) << "left over from an old version\n";
-    Values atQuit{};
+    PanelValues atQuit{};
     const int result = RunProgram([&] {
         InLoop([&] {
             // What the user changed before quitting must reach the settings file.
@@ -184,18 +160,13 @@ TEST_F(ProgramTest, QuitRightAfterStartWritesTheSettingsAndClosesPortZeroHarmles
 
 TEST_F(ProgramTest, QuitDuringASessionEndsItBeforeSaving) {
     constexpr int kPort = 9;
-    veldra::sim::SensorSimulator sim(veldra::sim::Options{.sensors = {0x0A1B2C}});
-    std::ofstream(dir_ / "comports.txt") << kPort << " " << sim.device_path() << "\n";
+    const auto sim = SimulatedBus(kPort, {0x0A1B2C});
     const auto logPath = dir_ / "field.txt";
 
     bool wasLogging = false;
     const int result = RunProgram([&] {
         InLoop([&] {
-            int count = 0;
-            GetNumListItems(main_panel, sensor_list, count);
-            if (count > 0) {
-                DeleteListItem(main_panel, sensor_list, 0, count);
-            }
+            ClearSensorList();
             InsertListItem(main_panel, sensor_list, -1, sensor_label(0x0A1B2C), 0x0A1B2C);
             SetCtrlVal(main_panel, comport_field, kPort);
             SetCtrlVal(main_panel, interval_field, 3);
@@ -204,7 +175,7 @@ TEST_F(ProgramTest, QuitDuringASessionEndsItBeforeSaving) {
         SimulateCommit(main_panel, start_stop_button);
         InLoop([&] { wasLogging = logging_active == 1; });
         // Let the first cycle get under way on the timer's thread before quitting.
-        sim.wait_for_exchanges(1, 30s);
+        sim->wait_for_exchanges(1, 30s);
     });
     EXPECT_EQ(result, 0);
     ASSERT_TRUE(wasLogging) << (popups_.messages.empty() ? "" : popups_.messages[0].second);
@@ -213,9 +184,9 @@ TEST_F(ProgramTest, QuitDuringASessionEndsItBeforeSaving) {
     GetAsyncTimerAttribute(measurement_timer, TIMER_ATTR_ENABLED, &enabled);
     EXPECT_EQ(enabled, 0);
     // Nothing touches the bus after the program has ended.
-    const auto served = sim.exchange_count();
+    const auto served = sim->exchange_count();
     std::this_thread::sleep_for(300ms);
-    EXPECT_EQ(sim.exchange_count(), served);
+    EXPECT_EQ(sim->exchange_count(), served);
     // The settings hold the session's values, and the log file exists with its header.
     LoadPanels();
     ASSERT_EQ(RecallPanelState(main_panel, kSettingsFileName, 1), 0);
@@ -226,17 +197,12 @@ TEST_F(ProgramTest, QuitDuringASessionEndsItBeforeSaving) {
 
 TEST_F(ProgramTest, QuitAfterARefusedStartReleasesThePort) {
     constexpr int kPort = 9;
-    veldra::sim::SensorSimulator sim(veldra::sim::Options{.sensors = {0x0A1B2C}});
-    std::ofstream(dir_ / "comports.txt") << kPort << " " << sim.device_path() << "\n";
+    const auto sim = SimulatedBus(kPort, {0x0A1B2C});
     bool refused = false;
     const int result = RunProgram([&] {
         InLoop([&] {
             // A log file but no sensor: the port test passes and the list check refuses.
-            int count = 0;
-            GetNumListItems(main_panel, sensor_list, count);
-            if (count > 0) {
-                DeleteListItem(main_panel, sensor_list, 0, count);
-            }
+            ClearSensorList();
             SetCtrlVal(main_panel, comport_field, kPort);
             SetCtrlVal(main_panel, logfile_field, (dir_ / "field.txt").string());
         });

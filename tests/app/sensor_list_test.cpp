@@ -49,12 +49,7 @@ void Perform(const Step& step) {
 
 TEST_P(SensorListTest, EditsTheListAsTheUserDoes) {
     LoadPanels();
-    // Start from an empty list whatever the panel file holds.
-    int count = 0;
-    GetNumListItems(main_panel, sensor_list, count);
-    if (count > 0) {
-        DeleteListItem(main_panel, sensor_list, 0, count);
-    }
+    ClearSensorList();  // whatever the panel file holds
     for (const Step& step : GetParam().steps) {
         Perform(step);
     }

@@ -38,8 +38,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     std::vector<char> buffer(buffer_size);  // exact size: any overrun is a heap overflow
     const int r = receive_bus_frame(source, buffer);
 
-    check(r >= 0 || r == BUS_ERR_START_BYTE || r == BUS_ERR_CHECKSUM ||
-          r == BUS_ERR_TOO_LONG || r == BUS_ERR_READ);
+    check(r >= 0 || r == BUS_ERR_START_BYTE || r == BUS_ERR_CHECKSUM || r == BUS_ERR_TOO_LONG ||
+          r == BUS_ERR_READ);
     check(pos <= line.size() + 1);  // at most one failed read, then it stops
     if (r >= 0) {
         const auto n = static_cast<std::size_t>(r);

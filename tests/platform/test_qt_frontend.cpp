@@ -12,6 +12,8 @@
 #include <QTest>
 #include <QTextBlock>
 #include <QTimer>
+#include <atomic>
+#include <chrono>
 #include <fstream>
 #include <thread>
 
@@ -147,8 +149,7 @@ TEST_F(QtTest, WorkerAppendsArriveWholeAndCoalesced) {
         }
     });
     worker.join();
-    // However many changes, the GUI thread has few refreshes to run.
-    QCoreApplication::processEvents();
+    QtRefreshForTesting();
     auto* view = Widget<QPlainTextEdit>(log_view);
     ASSERT_NE(view, nullptr);
     EXPECT_EQ(view->document()->blockCount(), kLines + 1);  // the last, empty block after "\n"
@@ -159,6 +160,61 @@ TEST_F(QtTest, WorkerAppendsArriveWholeAndCoalesced) {
     DeleteTextBoxLines(mainPanel, log_view, 0, 9000);
     QtRefreshForTesting();
     EXPECT_EQ(view->document()->findBlockByNumber(0).text(), QStringLiteral("line 9000"));
+}
+
+// The program's situation: the Qt loop runs, the user edits the list, a worker logs.
+TEST_F(QtTest, WorkerLogsWhileTheQtLoopRunsAndTheListIsEdited) {
+    constexpr int kCycles = 300;
+    std::atomic<int> torn{0};
+    QTimer editor;
+    std::atomic<int> added{0};
+    int cycles = 0;
+    QObject::connect(&editor, &QTimer::timeout, [&] {
+        int count = 0;
+        GetNumListItems(mainPanel, sensor_list, count);
+        if (count >= 5) {
+            DeleteListItem(mainPanel, sensor_list, 0, 1);
+        } else {
+            InsertListItem(mainPanel, sensor_list, -1, "Adr.", ++added);
+        }
+    });
+    editor.start(1);
+    const auto cycle = [&] {
+        // Long enough for the user's edits to interleave with the cycles.
+        for (; cycles < kCycles || (added < 20 && cycles < 100 * kCycles); ++cycles) {
+            const std::string stamp = std::to_string(cycles) + ";";
+            SetCtrlVal(mainPanel, log_view, stamp);
+            int count = 0;
+            GetNumListItems(mainPanel, sensor_list, count);
+            for (int i = 0; i < count; ++i) {
+                int value = 0;
+                GetValueFromIndex(mainPanel, sensor_list, i, value);
+                SetCtrlVal(mainPanel, status_line, "sensor " + std::to_string(value));
+                SetCtrlVal(mainPanel, log_view, "x;");
+            }
+            int lines = 0;
+            std::string last;
+            GetNumTextBoxLines(mainPanel, log_view, lines);
+            GetTextBoxLine(mainPanel, log_view, lines - 1, last);
+            torn += last.rfind(stamp, 0) == 0 ? 0 : 1;
+            SetCtrlVal(mainPanel, log_view, "\n");
+            ProcessSystemEvents();
+            // A real cycle waits on the serial line between its calls.
+            std::this_thread::sleep_for(std::chrono::microseconds(300));
+        }
+        QuitUserInterface(0);
+    };
+    // The worker starts once the loop runs, as the measurement timer does.
+    std::thread worker;
+    QTimer::singleShot(0, [&] { worker = std::thread(cycle); });
+    EXPECT_EQ(RunUserInterface(), 0);
+    worker.join();
+    editor.stop();
+    EXPECT_EQ(torn, 0);
+    QtRefreshForTesting();
+    auto* view = Widget<QPlainTextEdit>(log_view);
+    EXPECT_EQ(view->document()->blockCount(), cycles + 1);
+    EXPECT_GE(added, 20);
 }
 
 TEST(QtPopups, RestrictedExtensionIsCompletedOrRefused) {

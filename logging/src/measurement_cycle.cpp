@@ -102,10 +102,9 @@ struct SensorReading {
 };
 
 logfmt::Timestamp read_clock() {
-    logfmt::Timestamp t;
-    GetSystemTime(t.hour, t.minute, t.second);
-    GetSystemDate(t.month, t.day, t.year);
-    return t;
+    WallClockReading now{};
+    GetSystemDateTime(now);
+    return {now.year, now.month, now.day, now.hour, now.minute, now.second};
 }
 
 // Drops the oldest data lines from the on-screen table once it holds more than its history;

@@ -71,6 +71,11 @@ int GetSystemTime(int& hours, int& minutes, int& seconds) {
     return 0;
 }
 
+int GetSystemDateTime(WallClockReading& now) {
+    now = ReadWallClock();
+    return 0;
+}
+
 void SetWallClockForTesting(std::function<WallClockReading()> clock) {
     const std::lock_guard lock(clockMutex);
     wallClock = std::move(clock);

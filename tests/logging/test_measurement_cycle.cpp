@@ -195,8 +195,8 @@ TEST_F(MeasurementCycle, FirstCycleRunsAtOnce) {
 TEST_F(MeasurementCycle, DisplayHistoryIsBounded) {
     int tick = 0;
     SetWallClockForTesting([&tick] {
-        const int t = tick++;  // one reading per cycle (time, then date)
-        return WallClockReading{2024, 3, 5, (t / 2 / 3600) % 24, (t / 2 / 60) % 60, (t / 2) % 60};
+        const int t = tick++;  // one reading per cycle
+        return WallClockReading{2024, 3, 5, (t / 3600) % 24, (t / 60) % 60, t % 60};
     });
     sim({kFirst});
     add_sensor(kFirst);
@@ -220,6 +220,24 @@ TEST_F(MeasurementCycle, DisplayHistoryIsBounded) {
     GetTextBoxLine(main_panel, log_view, lines - 1, line);
     EXPECT_EQ(line, file.back());
     EXPECT_EQ(read_lines(csv_path_).size(), 3u + kCycles);
+}
+
+// A cycle that starts on the stroke of midnight stamps one moment, never the old day's time
+// with the new day's date: the clock here turns over between any two readings.
+TEST_F(MeasurementCycle, MidnightGivesOneConsistentStamp) {
+    int reading = 0;
+    SetWallClockForTesting([&reading] {
+        return reading++ % 2 == 0 ? WallClockReading{2024, 3, 5, 23, 59, 59}
+                                  : WallClockReading{2024, 3, 6, 0, 0, 0};
+    });
+    sim({kFirst});
+    add_sensor(kFirst);
+    set_fields(kSimPort, 3, text_path_.string());
+    start_and_pause_after_first_cycle();
+    const auto csv = read_lines(csv_path_);
+    ASSERT_EQ(csv.size(), 4u);
+    const std::string stamp = csv[3].substr(0, csv[3].find(';'));
+    EXPECT_TRUE(stamp == "2024-03-05 23:59:59" || stamp == "2024-03-06 00:00:00") << stamp;
 }
 
 }  // namespace

@@ -148,10 +148,14 @@ int Delay(double seconds);
 int GetSystemDate(int& month, int& day, int& year);
 int GetSystemTime(int& hours, int& minutes, int& seconds);
 
-// Test seams: a fixed or scripted wall clock, and a scale applied to every Delay.
-// Passing an empty function restores the system clock; a scale of 1.0 restores real delays.
+// The local date and time from one reading of the clock: a cycle that starts on the stroke of
+// midnight never pairs one day's date with the other day's time, as two separate reads can.
 struct WallClockReading {
     int year, month, day, hour, minute, second;
 };
+int GetSystemDateTime(WallClockReading& now);
+
+// Test seams: a fixed or scripted wall clock, and a scale applied to every Delay.
+// Passing an empty function restores the system clock; a scale of 1.0 restores real delays.
 void SetWallClockForTesting(std::function<WallClockReading()> clock);
 void SetDelayScaleForTesting(double scale);

@@ -34,6 +34,12 @@ FrontEnd* CurrentFrontEnd() {
     return r.frontEnd;
 }
 
+void SetLoopRunning(HeadlessLoop& loop, bool running) {
+    const std::lock_guard lock(loop.mutex);
+    loop.running = running;
+    loop.thread = running ? std::this_thread::get_id() : std::thread::id{};
+}
+
 // Runs what is queued now (not what that work queues in turn); loop thread only.
 void DrainQueue() {
     HeadlessLoop& loop = TheLoop();
@@ -75,10 +81,14 @@ void AttachFrontEnd(FrontEnd* frontEnd) {
 }  // namespace veldra::ui
 
 int RunUserInterface() {
-    if (FrontEnd* f = CurrentFrontEnd()) {
-        return f->runLoop();
-    }
     HeadlessLoop& loop = TheLoop();
+    if (FrontEnd* f = CurrentFrontEnd()) {
+        // The flag tells tests and callers that a loop runs, whichever kind it is.
+        SetLoopRunning(loop, true);
+        const int code = f->runLoop();
+        SetLoopRunning(loop, false);
+        return code;
+    }
     std::unique_lock lock(loop.mutex);
     loop.running = true;
     loop.quit = false;

@@ -35,20 +35,28 @@ class FrameReader {
 
 }  // namespace
 
-int receive_bus_frame(const std::function<int()>& read_byte, std::span<char> buffer) {
+int receive_bus_frame(const std::function<int()>& read_byte, std::span<char> buffer,
+                      std::uint32_t* address) {
     FrameReader reader(read_byte);
     if (reader.next() != kFrameStartByte) {
         return BUS_ERR_START_BYTE;  // also no byte at all within the time-out
     }
     int length_high = 0;
     int length_low = 0;
+    std::uint32_t from = 0;
     for (std::size_t i = 1; i < kLeadingBytes; ++i) {
         const int b = reader.next();
         if (b < 0) {
             return BUS_ERR_READ;
         }
+        if (i >= 2 && i <= 4) {  // the address, high byte first
+            from = (from << 8) | static_cast<std::uint32_t>(b);
+        }
         length_high = length_low;
         length_low = b;
+    }
+    if (address != nullptr) {
+        *address = from;
     }
     const auto n = static_cast<std::size_t>(length_high * 256 + length_low);
     if (n >= buffer.size()) {  // payload plus terminator must fit

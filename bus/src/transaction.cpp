@@ -5,7 +5,10 @@
 #include <atomic>
 #include <chrono>
 #include <cstring>
+#include <map>
+#include <mutex>
 #include <thread>
+#include <utility>
 
 #include "bus/bus.h"
 #include "platform/rs232.h"
@@ -44,6 +47,46 @@ int wait_until_drained(int port, int baud, std::size_t frame_bytes) {
     }
 }
 
+// What a port's receive must know of the exchange in progress.
+struct PortExchange {
+    std::uint32_t address = 0;  // the sensor the last request went to
+    // An earlier request got no (complete) answer in time: its reply may still turn up, just
+    // before the answer to the current request.
+    bool late_reply_possible = false;
+};
+
+std::mutex g_exchanges_mutex;
+std::map<int, PortExchange> g_exchanges;
+
+PortExchange exchange_of(int port) {
+    const std::lock_guard lock(g_exchanges_mutex);
+    return g_exchanges[port];
+}
+
+void update_exchange(int port, const std::function<void(PortExchange&)>& change) {
+    const std::lock_guard lock(g_exchanges_mutex);
+    change(g_exchanges[port]);
+}
+
+constexpr int kMaxFramesPerReply = 4;
+constexpr double kLineQuietSeconds = 0.02;  // no byte for this long: the frame is over
+
+// Before a request to a sensor that stayed silent last time, listens up to one more time-out
+// for its late answer and drops it, so it cannot be read as the answer to this request. (A
+// late answer to another sensor is told apart by its address.)
+void drop_late_reply(int port, std::uint32_t address) {
+    const PortExchange last = exchange_of(port);
+    if (!last.late_reply_possible || last.address != address) {
+        return;
+    }
+    SetComTime(port, g_reply_timeout.load());
+    if (ComRdByte(port) >= 0) {
+        SetComTime(port, kLineQuietSeconds);
+        while (ComRdByte(port) >= 0) {
+        }
+    }
+}
+
 }  // namespace
 
 int send_n_bus_message(int port, int baud, int header, int address, const char* command) {
@@ -63,8 +106,12 @@ int send_n_bus_message(int port, int baud, int header, int address, const char* 
         }
         FlushInQ(port);
     }
+    const auto to = static_cast<std::uint32_t>(address) & 0xFFFFFFU;
+    drop_late_reply(port, to);
+    FlushInQ(port);
     SetComTime(port, g_reply_timeout.load());
     FlushOutQ(port);
+    update_exchange(port, [to](PortExchange& e) { e = PortExchange{to, false}; });
     for (const std::uint8_t b : frame) {
         if (ComWrtByte(port, b) < 0) {
             return BUS_ERR_WRITE;
@@ -74,8 +121,31 @@ int send_n_bus_message(int port, int baud, int header, int address, const char* 
 }
 
 int receive_n_bus_message(int port, int /*baud*/, std::span<char> buffer) {
-    const std::function<int()> read_byte = [port] { return ComRdByte(port); };
-    return receive_bus_frame(read_byte, buffer);
+    const PortExchange exchange = exchange_of(port);
+    int bytes_read = 0;
+    const std::function<int()> read_byte = [port, &bytes_read] {
+        const int b = ComRdByte(port);
+        bytes_read += b >= 0 ? 1 : 0;
+        return b;
+    };
+    for (int frame = 0; frame < kMaxFramesPerReply; ++frame) {
+        std::uint32_t from = 0;
+        const int result = receive_bus_frame(read_byte, buffer, &from);
+        if (result < 0) {
+            if (bytes_read == 0) {  // silence: the answer may still come, after the time-out
+                update_exchange(port, [](PortExchange& e) { e.late_reply_possible = true; });
+            }
+            return result;
+        }
+        if (from == exchange.address) {
+            return result;
+        }
+        // Another sensor's frame (one that came too late for its own request): not ours.
+    }
+    if (!buffer.empty()) {
+        buffer[0] = '\0';
+    }
+    return BUS_ERR_STALE;
 }
 
 void set_reply_timeout_for_testing(double seconds) {

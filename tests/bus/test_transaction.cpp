@@ -60,6 +60,9 @@ TEST_F(Transaction, ReplyOutcomes) {
     corrupted.back() ^= 0x01;
     Bytes wrong_start = kWorkedReply;
     wrong_start[0] = 0x80;
+    Bytes other_then_ours = veldra::sim::SensorSimulator::reply_frame(0x123456, "7");
+    const Bytes ours = veldra::sim::SensorSimulator::reply_frame(kSensor, "42");
+    other_then_ours.insert(other_then_ours.end(), ours.begin(), ours.end());
     struct Case {
         const char* name;
         Bytes reply;
@@ -72,7 +75,10 @@ TEST_F(Transaction, ReplyOutcomes) {
         {"wrong start byte", wrong_start, BUS_ERR_START_BYTE, ""},
         {"empty payload", veldra::sim::SensorSimulator::reply_frame(kSensor, ""), 0, ""},
         {"not a number", veldra::sim::SensorSimulator::reply_frame(kSensor, "abc"), 3, "abc"},
-        {"other address", veldra::sim::SensorSimulator::reply_frame(0x123456, "7"), 1, "7"},
+        // Another sensor's frame is never taken for this one's answer, even when well formed.
+        {"other address alone", veldra::sim::SensorSimulator::reply_frame(0x123456, "7"),
+         BUS_ERR_START_BYTE, ""},
+        {"other address, then ours", other_then_ours, 2, "42"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
@@ -85,13 +91,26 @@ TEST_F(Transaction, ReplyOutcomes) {
     }
 }
 
+// A sensor that answers after the time-out: its late answer must not be read as the answer to
+// the next request, to it or to another sensor.
+TEST_F(Transaction, ALateReplyNeverAnswersTheNextRequest) {
+    set_reply_timeout_for_testing(0.2);
+    sim.set_late_reply_delay(std::chrono::milliseconds(300));
+    sim.set_value(kSensor, veldra::sim::Quantity::Permittivity, 29.75);
+    sim.set_value(kSensor, veldra::sim::Quantity::WaterContent, 20.59);
+    sim.set_fault_rate(veldra::sim::Fault::LateReply, 1.0);
+    EXPECT_EQ(exchange("GetPermittivity!"), BUS_ERR_START_BYTE);
+    sim.set_fault_rate(veldra::sim::Fault::LateReply, 0.0);
+    EXPECT_EQ(exchange("GetWaterContent!"), 5);
+    EXPECT_EQ(text(), "20.59");
+}
+
 TEST_F(Transaction, WrongStartByteReadsOneByteAndTheNextSendFlushesTheRest) {
     Bytes noisy = {0x55};
     noisy.insert(noisy.end(), kWorkedReply.begin(), kWorkedReply.end());
     sim.script_raw_reply(kSensor, noisy);
     EXPECT_EQ(exchange(), BUS_ERR_START_BYTE);
     EXPECT_EQ(ComRdByte(kPort), 0x81);  // the frame behind the noise is still unread
-
     Bytes trailing = kWorkedReply;
     trailing.insert(trailing.end(), {'J', 'U', 'N', 'K'});
     sim.script_raw_reply(kSensor, trailing);

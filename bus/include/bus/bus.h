@@ -17,6 +17,7 @@ inline constexpr int BUS_ERR_CHECKSUM = -5;    // checksum mismatch
 inline constexpr int BUS_ERR_TOO_LONG = -6;    // command or reply payload does not fit
 inline constexpr int BUS_ERR_READ = -7;        // a read failed inside the frame
 inline constexpr int BUS_ERR_WRITE = -8;       // the frame could not be written or drained
+inline constexpr int BUS_ERR_STALE = -9;       // only replies meant for other requests came
 
 inline constexpr std::uint8_t kFrameStartByte = 0x81;
 inline constexpr std::size_t kFrameOverhead = 13;       // 11 leading bytes + 2 checksum bytes
@@ -40,12 +41,19 @@ int send_n_bus_message(int port, int baud, int header, int address, const char* 
 // Reads one reply into buffer (payload + terminating zero). Returns the payload length, or
 // -4 / -5 as above, BUS_ERR_TOO_LONG when the payload would not fit the buffer (nothing is
 // written past it), BUS_ERR_READ when the line fails inside the frame.
+// A reply is taken only from the addressed sensor: a frame from another address (a late
+// answer to an earlier request) is skipped, BUS_ERR_STALE when nothing but such frames came.
+// A sensor's own late answer is dropped by the next send to it, which first listens up to one
+// more time-out after a request that met silence. So a value never lands in another sensor's
+// or quantity's cell.
 int receive_n_bus_message(int port, int baud, std::span<char> buffer);
 
 // The reply reader behind receive_n_bus_message, over any byte source: read_byte returns the
 // next byte (0..255) or a negative value when none came. Lets the frame reader be exercised
 // without a port (fuzzing, unit tests).
-int receive_bus_frame(const std::function<int()>& read_byte, std::span<char> buffer);
+// When address is given, it receives the frame's 24-bit address.
+int receive_bus_frame(const std::function<int()>& read_byte, std::span<char> buffer,
+                      std::uint32_t* address = nullptr);
 
 // Test seam: the reply time-out that send_n_bus_message sets (2.0 s by default).
 void set_reply_timeout_for_testing(double seconds);

@@ -85,6 +85,7 @@ void drop_late_reply(int port, std::uint32_t address) {
         while (ComRdByte(port) >= 0) {
         }
     }
+    FlushInQ(port);
 }
 
 }  // namespace
@@ -108,7 +109,6 @@ int send_n_bus_message(int port, int baud, int header, int address, const char* 
     }
     const auto to = static_cast<std::uint32_t>(address) & 0xFFFFFFU;
     drop_late_reply(port, to);
-    FlushInQ(port);
     SetComTime(port, g_reply_timeout.load());
     FlushOutQ(port);
     update_exchange(port, [to](PortExchange& e) { e = PortExchange{to, false}; });

@@ -122,18 +122,29 @@ int send_n_bus_message(int port, int baud, int header, int address, const char* 
 
 int receive_n_bus_message(int port, int /*baud*/, std::span<char> buffer) {
     const PortExchange exchange = exchange_of(port);
+    // Skipped frames do not extend the wait: the answer must come within one time-out.
+    const auto deadline = Clock::now() + std::chrono::duration_cast<Clock::duration>(
+                                             std::chrono::duration<double>(g_reply_timeout.load()));
     int bytes_read = 0;
     const std::function<int()> read_byte = [port, &bytes_read] {
         const int b = ComRdByte(port);
         bytes_read += b >= 0 ? 1 : 0;
         return b;
     };
+    const auto mark_late_reply_possible = [port] {
+        update_exchange(port, [](PortExchange& e) { e.late_reply_possible = true; });
+    };
+    bool shortened = false;
     for (int frame = 0; frame < kMaxFramesPerReply; ++frame) {
         std::uint32_t from = 0;
+        const int read_before = bytes_read;
         const int result = receive_bus_frame(read_byte, buffer, &from);
+        if (shortened) {
+            SetComTime(port, g_reply_timeout.load());
+        }
         if (result < 0) {
-            if (bytes_read == 0) {  // silence: the answer may still come, after the time-out
-                update_exchange(port, [](PortExchange& e) { e.late_reply_possible = true; });
+            if (bytes_read == read_before) {  // silence: the answer may still come, late
+                mark_late_reply_possible();
             }
             return result;
         }
@@ -141,6 +152,14 @@ int receive_n_bus_message(int port, int /*baud*/, std::span<char> buffer) {
             return result;
         }
         // Another sensor's frame (one that came too late for its own request): not ours.
+        const auto left = std::chrono::duration<double>(deadline - Clock::now()).count();
+        if (left <= 0.0) {
+            mark_late_reply_possible();
+            buffer[0] = '\0';
+            return BUS_ERR_START_BYTE;
+        }
+        SetComTime(port, left);
+        shortened = true;
     }
     if (!buffer.empty()) {
         buffer[0] = '\0';

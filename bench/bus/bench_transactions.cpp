@@ -1,11 +1,19 @@
 // Bus transactions (send + receive) over a pseudo-terminal against the simulated sensor bus
 // without line pacing: our time per transaction, median and p99, wall clock and thread CPU;
 // and the same exchange by a plain Python script with python3-serial against the same
-// simulator, with the ratio. The two sides take turns in rounds, so that a load that comes and
-// goes on the machine falls on both alike.
+// simulator, with the ratio. The sides take turns in rounds, so that a load that comes and
+// goes on the machine falls on all alike.
+//
+// A third row is the floor: the four system calls an exchange cannot do without (drop stale
+// input, write the request, wait, read the reply) issued bare, with no code of ours around
+// them. What ours costs beyond that row is our software's own share of a transaction; the rest
+// belongs to the kernel's pseudo-terminal and the simulator, and every side pays it alike.
 //
 //   bench_bus_transactions [count] [--ours-only]
 //   (count 1000 by default; the comparison needs /usr/bin/python3 with python3-serial)
+#include <fcntl.h>
+#include <poll.h>
+#include <termios.h>
 #include <time.h>
 #include <unistd.h>
 
@@ -99,6 +107,65 @@ bool run_python(const std::string& device, int count, Samples& s) {
     return read == count;
 }
 
+// The floor: request bytes prepared beforehand, then only tcflush, write, ppoll and read
+// until the whole reply frame is in.
+void run_bare(const std::string& device, int count, Samples& s) {
+    const int fd = ::open(device.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) {
+        s.failures += count;
+        return;
+    }
+    termios t{};
+    ::tcgetattr(fd, &t);
+    ::cfmakeraw(&t);
+    t.c_cc[VMIN] = 1;
+    t.c_cc[VTIME] = 0;
+    ::tcsetattr(fd, TCSANOW, &t);
+    std::array<std::vector<std::uint8_t>, 4> requests;
+    for (std::size_t i = 0; i < requests.size(); ++i) {
+        requests[i] = build_request_frame(0, kSensor, kCommands[i]);
+    }
+    std::array<std::uint8_t, 10000> reply{};
+    const auto one = [&](int i) {
+        const auto& request = requests[static_cast<std::size_t>(i % 4)];
+        ::tcflush(fd, TCIFLUSH);
+        if (::write(fd, request.data(), request.size()) != static_cast<ssize_t>(request.size())) {
+            return false;
+        }
+        std::size_t got = 0;
+        std::size_t want = 11;  // the header, then the length it gives
+        while (got < want) {
+            pollfd p{fd, POLLIN, 0};
+            const timespec two_seconds{2, 0};
+            if (::ppoll(&p, 1, &two_seconds, nullptr) != 1) {
+                return false;
+            }
+            const ssize_t n = ::read(fd, reply.data() + got, reply.size() - got);
+            if (n <= 0) {
+                return false;
+            }
+            got += static_cast<std::size_t>(n);
+            if (got >= 11) {
+                want = 11 + (static_cast<std::size_t>(reply[9]) << 8) + reply[10] + 2;
+            }
+        }
+        return true;
+    };
+    for (int i = 0; i < 20; ++i) {
+        one(i);
+    }
+    for (int i = 0; i < count; ++i) {
+        const double c0 = thread_cpu_us();
+        const auto w0 = std::chrono::steady_clock::now();
+        const bool ok = one(i);
+        const auto w1 = std::chrono::steady_clock::now();
+        s.cpu_us.push_back(thread_cpu_us() - c0);
+        s.wall_us.push_back(std::chrono::duration<double, std::micro>(w1 - w0).count());
+        s.failures += ok ? 0 : 1;
+    }
+    ::close(fd);
+}
+
 void print_row(const char* name, const Samples& s) {
     std::printf("%-24s %12.1f %12.1f %14.1f %9d\n", name, s.median(), s.p99(), s.cpu_median(),
                 s.failures);
@@ -116,11 +183,13 @@ int main(int argc, char** argv) {
     SetComPortMapFile(map.string());
 
     Samples ours;
+    Samples bare;
     Samples python;
     bool have_python = !ours_only;
     for (int round = 0; round < kRounds; ++round) {
         const int n = count / kRounds + (round < count % kRounds ? 1 : 0);
         run_ours(n, ours);
+        run_bare(sim.device_path(), n, bare);
         if (have_python) {
             have_python = run_python(sim.device_path(), n, python);
         }
@@ -131,6 +200,7 @@ int main(int argc, char** argv) {
     std::printf("%-24s %12s %12s %14s %9s\n", "", "median (us)", "p99 (us)", "CPU med (us)",
                 "failures");
     print_row("send+receive (C++)", ours);
+    print_row("floor: bare syscalls", bare);
     if (ours_only) {
         return ours.failures == 0 ? 0 : 1;
     }
@@ -142,5 +212,10 @@ int main(int argc, char** argv) {
     std::printf("ratio (python / ours): median %.1fx, p99 %.1fx, CPU %.1fx\n",
                 python.median() / ours.median(), python.p99() / ours.p99(),
                 python.cpu_median() / ours.cpu_median());
-    return ours.failures == 0 && python.failures == 0 ? 0 : 1;
+    std::printf("ratio at best, ours at the floor (python / floor): median %.1fx, CPU %.1fx\n",
+                python.median() / bare.median(), python.cpu_median() / bare.cpu_median());
+    std::printf("beyond the floor (us): ours median %.1f, CPU %.1f; python median %.1f, CPU %.1f\n",
+                ours.median() - bare.median(), ours.cpu_median() - bare.cpu_median(),
+                python.median() - bare.median(), python.cpu_median() - bare.cpu_median());
+    return ours.failures == 0 && python.failures == 0 && bare.failures == 0 ? 0 : 1;
 }

@@ -62,6 +62,23 @@ struct Samples {
     double cpu_median() const { return percentile(cpu_us, 0.5); }
 };
 
+// Warms up, then times `count` exchanges; `one(i)` does exchange i and tells whether it worked.
+template <typename Exchange>
+void measure(int count, Samples& s, Exchange one) {
+    for (int i = 0; i < 20; ++i) {
+        one(i);
+    }
+    for (int i = 0; i < count; ++i) {
+        const double c0 = thread_cpu_us();
+        const auto w0 = std::chrono::steady_clock::now();
+        const bool ok = one(i);
+        const auto w1 = std::chrono::steady_clock::now();
+        s.cpu_us.push_back(thread_cpu_us() - c0);
+        s.wall_us.push_back(std::chrono::duration<double, std::micro>(w1 - w0).count());
+        s.failures += ok ? 0 : 1;
+    }
+}
+
 void run_ours(int count, Samples& s) {
     std::vector<char> reply(10000);
     const auto one = [&](int i) {
@@ -70,18 +87,7 @@ void run_ours(int count, Samples& s) {
         }
         return receive_n_bus_message(kPort, 9600, reply);
     };
-    for (int i = 0; i < 20; ++i) {
-        one(i);
-    }
-    for (int i = 0; i < count; ++i) {
-        const double c0 = thread_cpu_us();
-        const auto w0 = std::chrono::steady_clock::now();
-        const int r = one(i);
-        const auto w1 = std::chrono::steady_clock::now();
-        s.cpu_us.push_back(thread_cpu_us() - c0);
-        s.wall_us.push_back(std::chrono::duration<double, std::micro>(w1 - w0).count());
-        s.failures += r <= 0 ? 1 : 0;
-    }
+    measure(count, s, [&](int i) { return one(i) > 0; });
     CloseCom(kPort);  // the Python side opens the same device next
 }
 
@@ -151,18 +157,7 @@ void run_bare(const std::string& device, int count, Samples& s) {
         }
         return true;
     };
-    for (int i = 0; i < 20; ++i) {
-        one(i);
-    }
-    for (int i = 0; i < count; ++i) {
-        const double c0 = thread_cpu_us();
-        const auto w0 = std::chrono::steady_clock::now();
-        const bool ok = one(i);
-        const auto w1 = std::chrono::steady_clock::now();
-        s.cpu_us.push_back(thread_cpu_us() - c0);
-        s.wall_us.push_back(std::chrono::duration<double, std::micro>(w1 - w0).count());
-        s.failures += ok ? 0 : 1;
-    }
+    measure(count, s, one);
     ::close(fd);
 }
 

@@ -30,6 +30,7 @@
 
 #include "bus/bus.h"
 #include "platform/rs232.h"
+#include "platform/unique_fd.h"
 #include "sim/sensor_sim.h"
 
 namespace {
@@ -116,11 +117,13 @@ bool run_python(const std::string& device, int count, Samples& s) {
 // The floor: request bytes prepared beforehand, then only tcflush, write, ppoll and read
 // until the whole reply frame is in.
 void run_bare(const std::string& device, int count, Samples& s) {
-    const int fd = ::open(device.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
-    if (fd < 0) {
+    const veldra::serial::UniqueFd port(
+        ::open(device.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC));
+    if (!port) {
         s.failures += count;
         return;
     }
+    const int fd = port.get();
     termios t{};
     ::tcgetattr(fd, &t);
     ::cfmakeraw(&t);
@@ -158,7 +161,6 @@ void run_bare(const std::string& device, int count, Samples& s) {
         return true;
     };
     measure(count, s, one);
-    ::close(fd);
 }
 
 void print_row(const char* name, const Samples& s) {

@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "app/panel_ids.h"
 #include "platform/ui.h"
 #include "platform/ui_testing.h"
 
@@ -60,6 +61,28 @@ inline std::string Slurp(const std::string& path) {
 
 inline void Write(const std::string& path, const std::string& text) {
     std::ofstream(path, std::ios::binary) << text;
+}
+
+// One cycle as the logging thread writes it: a stamp, a cell per listed sensor, the line read
+// back, then the end of the line. Tells whether the line read back was whole, i.e. began with
+// the stamp, while other threads may be editing the list.
+inline bool LogOneCycle(int panel, const std::string& stamp) {
+    SetCtrlVal(panel, log_view, stamp);
+    int count = 0;
+    GetNumListItems(panel, sensor_list, count);
+    for (int i = 0; i < count; ++i) {
+        int value = 0;
+        // The list may shrink between the count and the read; a failure is fine.
+        GetValueFromIndex(panel, sensor_list, i, value);
+        SetCtrlVal(panel, status_line, "sensor " + std::to_string(value));
+        SetCtrlVal(panel, log_view, "x;");
+    }
+    int lines = 0;
+    GetNumTextBoxLines(panel, log_view, lines);
+    std::string last;
+    GetTextBoxLine(panel, log_view, lines - 1, last);
+    SetCtrlVal(panel, log_view, "\n");
+    return last.rfind(stamp, 0) == 0;
 }
 
 // A temporary directory that disappears with the test.

@@ -182,22 +182,7 @@ TEST_F(QtTest, WorkerLogsWhileTheQtLoopRunsAndTheListIsEdited) {
     const auto cycle = [&] {
         // Long enough for the user's edits to interleave with the cycles.
         for (; cycles < kCycles || (added < 20 && cycles < 100 * kCycles); ++cycles) {
-            const std::string stamp = std::to_string(cycles) + ";";
-            SetCtrlVal(mainPanel, log_view, stamp);
-            int count = 0;
-            GetNumListItems(mainPanel, sensor_list, count);
-            for (int i = 0; i < count; ++i) {
-                int value = 0;
-                GetValueFromIndex(mainPanel, sensor_list, i, value);
-                SetCtrlVal(mainPanel, status_line, "sensor " + std::to_string(value));
-                SetCtrlVal(mainPanel, log_view, "x;");
-            }
-            int lines = 0;
-            std::string last;
-            GetNumTextBoxLines(mainPanel, log_view, lines);
-            GetTextBoxLine(mainPanel, log_view, lines - 1, last);
-            torn += last.rfind(stamp, 0) == 0 ? 0 : 1;
-            SetCtrlVal(mainPanel, log_view, "\n");
+            torn += fixture::LogOneCycle(mainPanel, std::to_string(cycles) + ";") ? 0 : 1;
             ProcessSystemEvents();
             // A real cycle waits on the serial line between its calls.
             std::this_thread::sleep_for(std::chrono::microseconds(300));

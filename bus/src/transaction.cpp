@@ -120,15 +120,21 @@ int send_n_bus_message(int port, int baud, int header, int address, const char* 
     return wait_until_drained(port, baud, frame.size());
 }
 
-int receive_n_bus_message(int port, int /*baud*/, std::span<char> buffer) {
+int receive_n_bus_message(int port, int /*baud*/, std::span<char> buffer, ReceiveInfo* info) {
+    ReceiveInfo local;
+    ReceiveInfo& seen = info != nullptr ? *info : local;
+    seen = ReceiveInfo{};
     const PortExchange exchange = exchange_of(port);
     // Skipped frames do not extend the wait: the answer must come within one time-out.
     const auto deadline = Clock::now() + std::chrono::duration_cast<Clock::duration>(
                                              std::chrono::duration<double>(g_reply_timeout.load()));
-    int bytes_read = 0;
-    const std::function<int()> read_byte = [port, &bytes_read] {
+    const std::function<int()> read_byte = [port, &seen] {
         const int b = ComRdByte(port);
-        bytes_read += b >= 0 ? 1 : 0;
+        if (b >= 0) {
+            ++seen.bytes_read;
+        } else {
+            seen.line_error = b;
+        }
         return b;
     };
     const auto mark_late_reply_possible = [port] {
@@ -137,13 +143,14 @@ int receive_n_bus_message(int port, int /*baud*/, std::span<char> buffer) {
     bool shortened = false;
     for (int frame = 0; frame < kMaxFramesPerReply; ++frame) {
         std::uint32_t from = 0;
-        const int read_before = bytes_read;
+        const std::size_t read_before = seen.bytes_read;
         const int result = receive_bus_frame(read_byte, buffer, &from);
+        seen.reply_address = from;
         if (shortened) {
             SetComTime(port, g_reply_timeout.load());
         }
         if (result < 0) {
-            if (bytes_read == read_before) {  // silence: the answer may still come, late
+            if (seen.bytes_read == read_before) {  // silence: the answer may still come, late
                 mark_late_reply_possible();
             }
             return result;
@@ -152,6 +159,7 @@ int receive_n_bus_message(int port, int /*baud*/, std::span<char> buffer) {
             return result;
         }
         // Another sensor's frame (one that came too late for its own request): not ours.
+        ++seen.stale_frames_skipped;
         const auto left = std::chrono::duration<double>(deadline - Clock::now()).count();
         if (left <= 0.0) {
             mark_late_reply_possible();

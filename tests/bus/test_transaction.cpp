@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <future>
+#include <optional>
 #include <thread>
 
 #include "bus/bus.h"
@@ -88,6 +89,40 @@ TEST_F(Transaction, ReplyOutcomes) {
         if (c.result >= 0 || c.result == BUS_ERR_CHECKSUM) {
             EXPECT_EQ(text(), c.text);
         }
+    }
+}
+
+// The receive's info tells apart what the result alone cannot: silence and a wrong first
+// byte are both -4, and a skipped late answer leaves its trace.
+TEST_F(Transaction, ReceiveInfoTellsSilenceFromAWrongStartByte) {
+    set_reply_timeout_for_testing(0.2);
+    Bytes wrong_start = kWorkedReply;
+    wrong_start[0] = 0x80;
+    struct Case {
+        const char* name;
+        std::optional<Bytes> reply;  // nullopt: silence
+        int result;
+        bool bytes_came;
+        int stale;
+        int line_error;
+    };
+    const Case cases[] = {
+        {"silence", std::nullopt, BUS_ERR_START_BYTE, false, 0, COM_ERR_TIMEOUT},
+        {"wrong start byte", wrong_start, BUS_ERR_START_BYTE, true, 0, 0},
+        {"worked reply", kWorkedReply, 5, true, 0, 0},
+        {"other address alone", veldra::sim::SensorSimulator::reply_frame(0x123456, "7"),
+         BUS_ERR_START_BYTE, true, 1, COM_ERR_TIMEOUT},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        sim.script_raw_reply(kSensor, c.reply.value_or(Bytes{}));
+        ASSERT_EQ(send_n_bus_message(kPort, 9600, 0, kSensor, "GetCounts!"), 0);
+        ReceiveInfo info;
+        info.bytes_read = 99;  // every field is set afresh
+        EXPECT_EQ(receive_n_bus_message(kPort, 9600, buffer, &info), c.result);
+        EXPECT_EQ(info.bytes_read > 0, c.bytes_came);
+        EXPECT_EQ(info.stale_frames_skipped, c.stale);
+        EXPECT_EQ(info.line_error, c.line_error);
     }
 }
 

@@ -46,7 +46,17 @@ int send_n_bus_message(int port, int baud, int header, int address, const char* 
 // A sensor's own late answer is dropped by the next send to it, which first listens up to one
 // more time-out after a request that met silence. So a value never lands in another sensor's
 // or quantity's cell.
-int receive_n_bus_message(int port, int baud, std::span<char> buffer);
+//
+// info, when given, tells the caller what the result alone cannot: whether any byte came at
+// all (silence and a wrong first byte are both -4), how many frames were skipped as late
+// answers, and the line error that ended the read.
+struct ReceiveInfo {
+    std::size_t bytes_read = 0;       // bytes taken from the line, skipped frames included
+    int stale_frames_skipped = 0;     // well-formed frames dropped as answers to earlier requests
+    std::uint32_t reply_address = 0;  // the address the last frame read carried
+    int line_error = 0;  // the serial error that ended the read (timeout, device gone...), or 0
+};
+int receive_n_bus_message(int port, int baud, std::span<char> buffer, ReceiveInfo* info = nullptr);
 
 // The reply reader behind receive_n_bus_message, over any byte source: read_byte returns the
 // next byte (0..255) or a negative value when none came. Lets the frame reader be exercised

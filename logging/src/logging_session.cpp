@@ -26,6 +26,10 @@
 namespace {
 
 using namespace veldra::logging_detail;
+using veldra::core::archive_log;
+using veldra::core::ArchiveResult;
+using veldra::core::ExistingLog;
+using veldra::core::inspect_existing_log;
 namespace logfmt = veldra::logfmt;
 
 constexpr const char* kNoFileSelected = "no file selected";

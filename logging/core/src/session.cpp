@@ -55,7 +55,6 @@ StartResult Session::start(const SessionConfig& config) {
         if (state_ != State::Idle) {
             return {};
         }
-        requested_ = config;
     }
     // The port test leaves the port open for the session; a refusal after it closes it again.
     if (OpenComConfig(config.com_port, "", kBaud, 0, 8, 1, kQueueSize, kQueueSize) < 0) {
@@ -151,16 +150,6 @@ int Session::on_timer(int, int, int, void* session, void*, void*) {
 bool Session::running() const {
     const std::lock_guard lock(mutex_);
     return state_ == State::Running;
-}
-
-int Session::com_port() const {
-    const std::lock_guard lock(mutex_);
-    return requested_.com_port;
-}
-
-int Session::interval_seconds() const {
-    const std::lock_guard lock(mutex_);
-    return requested_.interval_seconds;
 }
 
 void Session::post_notice(const Notice& notice) {

@@ -77,9 +77,6 @@ class Session final : private NoticeSink {
                         void* since_previous);
 
     bool running() const;
-    // What the last start was asked for (at every start, refused or not).
-    int com_port() const;
-    int interval_seconds() const;
 
   private:
     enum class State { Idle, Running, Stopping };
@@ -108,7 +105,6 @@ class Session final : private NoticeSink {
     State state_ = State::Idle;                // guarded by mutex_
     bool cycle_inside_ = false;                // guarded by mutex_
     SessionConfig config_;                     // guarded by mutex_
-    SessionConfig requested_;                  // guarded by mutex_
     std::vector<SessionObserver*> observers_;  // changed only while Idle, under mutex_
     bool starting_ = false;                    // guarded by mutex_
     std::vector<Notice> held_notices_;         // guarded by mutex_: posted during the start

@@ -4,7 +4,6 @@
 #include <limits>
 
 #include "platform/ui.h"
-#include "platform/ui_testing.h"
 #include "registry.h"
 
 using namespace veldra::ui;
@@ -459,25 +458,3 @@ void UserSetFirstVisibleLine(int panel, int control, int line) {
 }
 
 }  // namespace veldra::ui
-
-ControlRect ControlGeometry(int panel, int control) {
-    ControlRect rect;
-    WithControl(panel, control, [&](Control& c, bool) {
-        const Geometry& g = c.def.geometry;
-        rect = {g.left, g.top, g.width, g.height};
-        return 0;
-    });
-    return rect;
-}
-
-bool IsControlDimmed(int panel, int control) {
-    int dimmed = 0;
-    GetCtrlAttribute(panel, control, ATTR_DIMMED, dimmed);
-    return dimmed != 0;
-}
-
-std::string ControlLabel(int panel, int control) {
-    std::string label;
-    GetCtrlAttribute(panel, control, ATTR_LABEL_TEXT, label);
-    return label;
-}

@@ -6,7 +6,6 @@
 
 #include "file_util.h"
 #include "platform/ui.h"
-#include "platform/ui_testing.h"
 #include "registry.h"
 
 using namespace veldra::ui;

@@ -6,7 +6,6 @@
 
 #include "file_util.h"
 #include "platform/ui.h"
-#include "platform/ui_testing.h"
 #include "registry.h"
 
 using namespace veldra::ui;
@@ -286,27 +285,3 @@ void UserSetPanelSize(int panel, int width, int height) {
 }
 
 }  // namespace veldra::ui
-
-int SimulatePanelResize(int panel, int width, int height) {
-    {
-        Registry& r = TheRegistry();
-        const std::lock_guard lock(r.mutex);
-        Panel* p = FindPanel(r, panel);
-        if (p == nullptr) {
-            return UIE_BAD_HANDLE;
-        }
-        p->def.width = width;
-        p->def.height = height;
-        Changed(r, *p);
-    }
-    DispatchPanelEvent(panel, EVENT_PANEL_SIZING);
-    DispatchPanelEvent(panel, EVENT_PANEL_RESIZED);
-    return 0;
-}
-
-bool IsPanelVisible(int panel) {
-    Registry& r = TheRegistry();
-    const std::lock_guard lock(r.mutex);
-    const Panel* p = FindPanel(r, panel);
-    return p != nullptr && p->visible;
-}

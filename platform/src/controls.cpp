@@ -1,5 +1,6 @@
 // The facade's control operations: values, text boxes, lists and attributes, plus what the
-// front-end reads and writes. Every operation takes the one model mutex for its whole length.
+// front-end reads and writes. Every operation takes the one model mutex for its whole length
+// and tells the front-end after releasing it.
 #include <algorithm>
 #include <limits>
 
@@ -10,20 +11,26 @@ using namespace veldra::ui;
 
 namespace {
 
-// Runs op on the control under the mutex; tells the front-end when the control changed.
+// Runs op on the control under the mutex; tells the front-end, once the mutex is released,
+// when the control changed.
 template <typename Op>
 int WithControl(int panel, int control, Op op) {
     Registry& r = TheRegistry();
-    const std::lock_guard lock(r.mutex);
-    int error = 0;
-    Control* c = FindControl(r, panel, control, error);
-    if (c == nullptr) {
-        return error;
+    int result = 0;
+    bool changed = false;
+    {
+        const std::lock_guard lock(r.mutex);
+        int error = 0;
+        Control* c = FindControl(r, panel, control, error);
+        if (c == nullptr) {
+            return error;
+        }
+        const std::uint64_t before = c->version;
+        result = op(*c, r.frontEnd != nullptr);
+        changed = c->version != before && r.frontEnd != nullptr;
     }
-    const std::uint64_t before = c->version;
-    const int result = op(*c, r.frontEnd != nullptr);
-    if (c->version != before && r.frontEnd != nullptr) {
-        r.frontEnd->modelChanged();
+    if (changed) {
+        NotifyFrontEnd();
     }
     return result;
 }

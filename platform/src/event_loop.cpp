@@ -52,15 +52,19 @@ namespace veldra::ui {
 
 void AttachFrontEnd(FrontEnd* frontEnd) {
     Registry& r = TheRegistry();
-    const std::lock_guard lock(r.mutex);
-    r.frontEnd = frontEnd;
-    // A new view has seen nothing yet.
-    for (auto& [handle, p] : r.panels) {
-        p->viewVersion = 0;
-        for (auto& [id, c] : p->controls) {
-            c.viewVersion = 0;
-            c.pending = TextBoxChange{};
-            c.pendingBytes = 0;
+    // No notification reaches a front-end once it is detached: notifying holds this lock.
+    const std::lock_guard notifying(r.frontEndMutex);
+    {
+        const std::lock_guard lock(r.mutex);
+        r.frontEnd = frontEnd;
+        // A new view has seen nothing yet.
+        for (auto& [handle, p] : r.panels) {
+            p->viewVersion = 0;
+            for (auto& [id, c] : p->controls) {
+                c.viewVersion = 0;
+                c.pending = TextBoxChange{};
+                c.pendingBytes = 0;
+            }
         }
     }
     if (frontEnd != nullptr) {

@@ -28,10 +28,8 @@ void ResetUiForTesting() {
         r.initialised = false;
         r.nextHandle = 1;
         r.lastLoadError.clear();
-        if (r.frontEnd != nullptr) {
-            r.frontEnd->modelChanged();
-        }
     }
+    NotifyFrontEnd();
     ResetEventLoop();
     SetPopupResponder(nullptr);
     SetWallClockForTesting({});

@@ -6,6 +6,7 @@
 using namespace veldra::ui;
 
 int SimulatePanelResize(int panel, int width, int height) {
+    bool notify = false;
     {
         Registry& r = TheRegistry();
         const std::lock_guard lock(r.mutex);
@@ -16,9 +17,10 @@ int SimulatePanelResize(int panel, int width, int height) {
         p->def.width = width;
         p->def.height = height;
         ++p->version;
-        if (r.frontEnd != nullptr) {
-            r.frontEnd->modelChanged();
-        }
+        notify = r.frontEnd != nullptr;
+    }
+    if (notify) {
+        NotifyFrontEnd();
     }
     DispatchPanelEvent(panel, EVENT_PANEL_SIZING);
     DispatchPanelEvent(panel, EVENT_PANEL_RESIZED);

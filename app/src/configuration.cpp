@@ -65,7 +65,7 @@ int load_configuration_from_file(int, int, int event, void*, int, int) {
     // A running session took its port, interval and log files at its start; swapping the whole
     // panel state under it would leave the display and the files disagreeing. The command is
     // dimmed during a session, so this only guards against a stray call.
-    if (logging_active == 1) {
+    if (logging_active() == 1) {
         return 0;
     }
     std::string path;

@@ -82,7 +82,7 @@ int quit_program(int, int, int event, void*, int, int) {
     end_logging_session();
     SavePanelState(main_panel, kSettingsFileName, 1);
     // Port 0 or an already closed port: the failure is harmless.
-    CloseCom(com_port_number);
+    CloseCom(com_port_number());
     QuitUserInterface(0);
     return 0;
 }

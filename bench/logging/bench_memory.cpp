@@ -40,8 +40,7 @@ int main(int argc, char** argv) {
     }
     logging_bench::BenchSession session(std::move(options), 0.0);
     if (noBus) {
-        CloseCom(com_port_number);
-        com_port_number = kMaxComPort;  // maps to no device: every send fails at once
+        session.unmap_port();  // every send fails at once: the port opens no device
     }
 
     const auto start = Clock::now();

@@ -58,7 +58,7 @@ BenchSession::BenchSession(veldra::sim::Options options, double delayScale) {
     measurement_timer = NewAsyncTimer(3600.0, -1, 0, timer_callback, nullptr);
     // Enabled with the interval 0 the timer runs the first cycle at once; pause right after.
     start_logging(main_panel, start_stop_button, EVENT_COMMIT, nullptr, 0, 0);
-    if (logging_active != 1) {
+    if (logging_active() != 1) {
         throw std::runtime_error("the session did not start");
     }
     while (sim_->exchange_count() < 4 * sensors.size()) {
@@ -75,6 +75,12 @@ BenchSession::~BenchSession() {
     ResetUiForTesting();
     std::error_code ec;
     std::filesystem::remove_all(dir_, ec);
+}
+
+void BenchSession::unmap_port() {
+    std::ofstream(dir_ / "comports.txt")
+        << kPort << " " << (dir_ / "no-such-device").string() << "\n";
+    CloseCom(kPort);
 }
 
 void BenchSession::run_cycle() {

@@ -20,6 +20,9 @@ class BenchSession {
     BenchSession& operator=(const BenchSession&) = delete;
 
     void run_cycle();
+    // From now on the session's COM number maps to no device (closed, so the next send
+    // looks it up afresh and fails to open it).
+    void unmap_port();
     veldra::sim::SensorSimulator& sim() { return *sim_; }
     const std::filesystem::path& text_log() const { return text_; }
 

@@ -22,7 +22,7 @@ int main() {
 
     double worst = 0;
     for (int round = 0; round < kRounds; ++round) {
-        if (logging_active == 0) {
+        if (logging_active() == 0) {
             start_logging(main_panel, start_stop_button, EVENT_COMMIT, nullptr, 0, 0);
         } else {
             // Resume the paused session's ticks.

@@ -1,30 +1,36 @@
 // The facade's control operations: values, text boxes, lists and attributes, plus what the
-// front-end reads and writes. Every operation takes the one model mutex for its whole length.
+// front-end reads and writes. Every operation takes the one model mutex for its whole length
+// and tells the front-end after releasing it.
 #include <algorithm>
 #include <limits>
 
 #include "platform/ui.h"
-#include "platform/ui_testing.h"
 #include "registry.h"
 
 using namespace veldra::ui;
 
 namespace {
 
-// Runs op on the control under the mutex; tells the front-end when the control changed.
+// Runs op on the control under the mutex; tells the front-end, once the mutex is released,
+// when the control changed.
 template <typename Op>
 int WithControl(int panel, int control, Op op) {
     Registry& r = TheRegistry();
-    const std::lock_guard lock(r.mutex);
-    int error = 0;
-    Control* c = FindControl(r, panel, control, error);
-    if (c == nullptr) {
-        return error;
+    int result = 0;
+    bool changed = false;
+    {
+        const std::lock_guard lock(r.mutex);
+        int error = 0;
+        Control* c = FindControl(r, panel, control, error);
+        if (c == nullptr) {
+            return error;
+        }
+        const std::uint64_t before = c->version;
+        result = op(*c, r.frontEnd != nullptr);
+        changed = c->version != before && r.frontEnd != nullptr;
     }
-    const std::uint64_t before = c->version;
-    const int result = op(*c, r.frontEnd != nullptr);
-    if (c->version != before && r.frontEnd != nullptr) {
-        r.frontEnd->modelChanged();
+    if (changed) {
+        NotifyFrontEnd();
     }
     return result;
 }
@@ -459,25 +465,3 @@ void UserSetFirstVisibleLine(int panel, int control, int line) {
 }
 
 }  // namespace veldra::ui
-
-ControlRect ControlGeometry(int panel, int control) {
-    ControlRect rect;
-    WithControl(panel, control, [&](Control& c, bool) {
-        const Geometry& g = c.def.geometry;
-        rect = {g.left, g.top, g.width, g.height};
-        return 0;
-    });
-    return rect;
-}
-
-bool IsControlDimmed(int panel, int control) {
-    int dimmed = 0;
-    GetCtrlAttribute(panel, control, ATTR_DIMMED, dimmed);
-    return dimmed != 0;
-}
-
-std::string ControlLabel(int panel, int control) {
-    std::string label;
-    GetCtrlAttribute(panel, control, ATTR_LABEL_TEXT, label);
-    return label;
-}

@@ -1,27 +1,13 @@
 // The event loop: the Qt one when a front-end is attached, otherwise a plain queue of posted
 // work run on the thread that calls RunUserInterface.
-#include <condition_variable>
-#include <deque>
-#include <mutex>
-#include <thread>
+#include "event_loop.h"
 
 #include "platform/ui.h"
-#include "platform/ui_testing.h"
 #include "registry.h"
 
 using namespace veldra::ui;
 
-namespace {
-
-struct HeadlessLoop {
-    std::mutex mutex;
-    std::condition_variable wake;
-    std::deque<std::function<void()>> queue;
-    bool running = false;
-    bool quit = false;
-    int code = 0;
-    std::thread::id thread;
-};
+namespace veldra::ui {
 
 HeadlessLoop& TheLoop() {
     static HeadlessLoop loop;
@@ -33,6 +19,10 @@ FrontEnd* CurrentFrontEnd() {
     const std::lock_guard lock(r.mutex);
     return r.frontEnd;
 }
+
+}  // namespace veldra::ui
+
+namespace {
 
 void SetLoopRunning(HeadlessLoop& loop, bool running) {
     const std::lock_guard lock(loop.mutex);
@@ -62,15 +52,19 @@ namespace veldra::ui {
 
 void AttachFrontEnd(FrontEnd* frontEnd) {
     Registry& r = TheRegistry();
-    const std::lock_guard lock(r.mutex);
-    r.frontEnd = frontEnd;
-    // A new view has seen nothing yet.
-    for (auto& [handle, p] : r.panels) {
-        p->viewVersion = 0;
-        for (auto& [id, c] : p->controls) {
-            c.viewVersion = 0;
-            c.pending = TextBoxChange{};
-            c.pendingBytes = 0;
+    // No notification reaches a front-end once it is detached: notifying holds this lock.
+    const std::lock_guard notifying(r.frontEndMutex);
+    {
+        const std::lock_guard lock(r.mutex);
+        r.frontEnd = frontEnd;
+        // A new view has seen nothing yet.
+        for (auto& [handle, p] : r.panels) {
+            p->viewVersion = 0;
+            for (auto& [id, c] : p->controls) {
+                c.viewVersion = 0;
+                c.pending = TextBoxChange{};
+                c.pendingBytes = 0;
+            }
         }
     }
     if (frontEnd != nullptr) {
@@ -136,48 +130,4 @@ int ProcessSystemEvents() {
     }
     DrainQueue();
     return 0;
-}
-
-void PostToUserInterface(std::function<void()> work) {
-    if (FrontEnd* f = CurrentFrontEnd()) {
-        f->post(std::move(work));
-        return;
-    }
-    HeadlessLoop& loop = TheLoop();
-    const std::lock_guard lock(loop.mutex);
-    loop.queue.push_back(std::move(work));
-    loop.wake.notify_all();
-}
-
-bool IsUserInterfaceRunning() {
-    HeadlessLoop& loop = TheLoop();
-    const std::lock_guard lock(loop.mutex);
-    return loop.running;
-}
-
-int SimulateCommit(int panel, int control) {
-    {
-        Registry& r = TheRegistry();
-        const std::lock_guard lock(r.mutex);
-        int error = 0;
-        if (FindControl(r, panel, control, error) == nullptr) {
-            return error;
-        }
-    }
-    FrontEnd* f = CurrentFrontEnd();
-    const bool direct = f != nullptr ? f->isGuiThread() : !IsUserInterfaceRunning();
-    if (direct) {
-        DispatchControlEvent(panel, control, EVENT_COMMIT);
-        return 0;
-    }
-    PostToUserInterface([panel, control] { DispatchControlEvent(panel, control, EVENT_COMMIT); });
-    return 0;
-}
-
-void ResetEventLoopForTesting() {
-    HeadlessLoop& loop = TheLoop();
-    const std::lock_guard lock(loop.mutex);
-    loop.queue.clear();
-    loop.quit = false;
-    loop.code = 0;
 }

@@ -6,7 +6,6 @@
 
 #include "file_util.h"
 #include "platform/ui.h"
-#include "platform/ui_testing.h"
 #include "registry.h"
 
 using namespace veldra::ui;
@@ -214,7 +213,7 @@ int RecallPanelState(int panel, const std::string& file, int slot) {
         return UIE_FILE_FORMAT;
     }
     Registry& r = TheRegistry();
-    const std::lock_guard lock(r.mutex);
+    std::unique_lock lock(r.mutex);
     Panel* p = FindPanel(r, panel);
     if (p == nullptr) {
         return UIE_BAD_HANDLE;
@@ -249,8 +248,10 @@ int RecallPanelState(int panel, const std::string& file, int slot) {
         }
         ++c.version;
     }
-    if (r.frontEnd != nullptr) {
-        r.frontEnd->modelChanged();
+    const bool notify = r.frontEnd != nullptr;
+    lock.unlock();
+    if (notify) {
+        NotifyFrontEnd();
     }
     return 0;
 }

@@ -6,7 +6,6 @@
 
 #include "file_util.h"
 #include "platform/ui.h"
-#include "platform/ui_testing.h"
 #include "registry.h"
 
 using namespace veldra::ui;
@@ -63,11 +62,10 @@ bool BindCallbacks(const Registry& r, const PanelDef& def, Panel& panel, std::st
     return true;
 }
 
-void Changed(Registry& r, Panel& p) {
+// Marks the panel changed; true when a front-end must be told (after the mutex is released).
+bool Changed(Registry& r, Panel& p) {
     ++p.version;
-    if (r.frontEnd != nullptr) {
-        r.frontEnd->modelChanged();
-    }
+    return r.frontEnd != nullptr;
 }
 
 }  // namespace
@@ -117,23 +115,28 @@ int LoadPanel(int, const std::string& file, int resourceId) {
     PanelDef def;
     std::string error;
     const int parsed = ParsePanelFile(bytes, resourceId, def, error);
-    const std::lock_guard lock(r.mutex);
-    if (parsed < 0) {
-        r.lastLoadError = file + ": " + error;
-        return parsed;
+    int handle = 0;
+    bool notify = false;
+    {
+        const std::lock_guard lock(r.mutex);
+        if (parsed < 0) {
+            r.lastLoadError = file + ": " + error;
+            return parsed;
+        }
+        auto panel = std::make_unique<Panel>();
+        if (!BindCallbacks(r, def, *panel, error)) {
+            r.lastLoadError = file + ": " + error;
+            return UIE_FILE_FORMAT;
+        }
+        panel->def = std::move(def);
+        panel->handle = r.nextHandle++;
+        handle = panel->handle;
+        r.panels.emplace(handle, std::move(panel));
+        r.lastLoadError.clear();
+        notify = r.frontEnd != nullptr;
     }
-    auto panel = std::make_unique<Panel>();
-    if (!BindCallbacks(r, def, *panel, error)) {
-        r.lastLoadError = file + ": " + error;
-        return UIE_FILE_FORMAT;
-    }
-    panel->def = std::move(def);
-    panel->handle = r.nextHandle++;
-    const int handle = panel->handle;
-    r.panels.emplace(handle, std::move(panel));
-    r.lastLoadError.clear();
-    if (r.frontEnd != nullptr) {
-        r.frontEnd->modelChanged();
+    if (notify) {
+        NotifyFrontEnd();
     }
     return handle;
 }
@@ -142,14 +145,20 @@ namespace {
 
 int SetVisible(int panel, bool visible) {
     Registry& r = TheRegistry();
-    const std::lock_guard lock(r.mutex);
-    Panel* p = FindPanel(r, panel);
-    if (p == nullptr) {
-        return UIE_BAD_HANDLE;
+    bool notify = false;
+    {
+        const std::lock_guard lock(r.mutex);
+        Panel* p = FindPanel(r, panel);
+        if (p == nullptr) {
+            return UIE_BAD_HANDLE;
+        }
+        if (p->visible != visible) {
+            p->visible = visible;
+            notify = Changed(r, *p);
+        }
     }
-    if (p->visible != visible) {
-        p->visible = visible;
-        Changed(r, *p);
+    if (notify) {
+        NotifyFrontEnd();
     }
     return 0;
 }
@@ -166,12 +175,16 @@ int HidePanel(int panel) {
 
 int DiscardPanel(int panel) {
     Registry& r = TheRegistry();
-    const std::lock_guard lock(r.mutex);
-    if (r.panels.erase(panel) == 0) {
-        return UIE_BAD_HANDLE;
+    bool notify = false;
+    {
+        const std::lock_guard lock(r.mutex);
+        if (r.panels.erase(panel) == 0) {
+            return UIE_BAD_HANDLE;
+        }
+        notify = r.frontEnd != nullptr;
     }
-    if (r.frontEnd != nullptr) {
-        r.frontEnd->modelChanged();
+    if (notify) {
+        NotifyFrontEnd();
     }
     return 0;
 }
@@ -197,6 +210,7 @@ int GetPanelAttribute(int panel, int attribute, int& value) {
 
 int SetPanelAttribute(int panel, int attribute, int value) {
     Registry& r = TheRegistry();
+    bool notify = false;
     {
         const std::lock_guard lock(r.mutex);
         Panel* p = FindPanel(r, panel);
@@ -210,7 +224,10 @@ int SetPanelAttribute(int panel, int attribute, int value) {
         } else {
             return UIE_BAD_ATTRIBUTE;
         }
-        Changed(r, *p);
+        notify = Changed(r, *p);
+    }
+    if (notify) {
+        NotifyFrontEnd();
     }
     DispatchPanelEvent(panel, EVENT_PANEL_SIZE);
     return 0;
@@ -232,16 +249,22 @@ int GetPanelAttribute(int panel, int attribute, std::string& text) {
 
 int SetPanelAttribute(int panel, int attribute, std::string_view text) {
     Registry& r = TheRegistry();
-    const std::lock_guard lock(r.mutex);
-    Panel* p = FindPanel(r, panel);
-    if (p == nullptr) {
-        return UIE_BAD_HANDLE;
+    bool notify = false;
+    {
+        const std::lock_guard lock(r.mutex);
+        Panel* p = FindPanel(r, panel);
+        if (p == nullptr) {
+            return UIE_BAD_HANDLE;
+        }
+        if (attribute != ATTR_TITLE) {
+            return UIE_BAD_ATTRIBUTE;
+        }
+        p->def.title = text;
+        notify = Changed(r, *p);
     }
-    if (attribute != ATTR_TITLE) {
-        return UIE_BAD_ATTRIBUTE;
+    if (notify) {
+        NotifyFrontEnd();
     }
-    p->def.title = text;
-    Changed(r, *p);
     return 0;
 }
 
@@ -286,27 +309,3 @@ void UserSetPanelSize(int panel, int width, int height) {
 }
 
 }  // namespace veldra::ui
-
-int SimulatePanelResize(int panel, int width, int height) {
-    {
-        Registry& r = TheRegistry();
-        const std::lock_guard lock(r.mutex);
-        Panel* p = FindPanel(r, panel);
-        if (p == nullptr) {
-            return UIE_BAD_HANDLE;
-        }
-        p->def.width = width;
-        p->def.height = height;
-        Changed(r, *p);
-    }
-    DispatchPanelEvent(panel, EVENT_PANEL_SIZING);
-    DispatchPanelEvent(panel, EVENT_PANEL_RESIZED);
-    return 0;
-}
-
-bool IsPanelVisible(int panel) {
-    Registry& r = TheRegistry();
-    const std::lock_guard lock(r.mutex);
-    const Panel* p = FindPanel(r, panel);
-    return p != nullptr && p->visible;
-}

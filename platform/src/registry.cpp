@@ -35,7 +35,7 @@ Control* FindControl(Registry& r, int panel, int control, int& error) {
 
 void NotifyFrontEnd() {
     Registry& r = TheRegistry();
-    const std::lock_guard lock(r.mutex);
+    const std::lock_guard lock(r.frontEndMutex);
     if (r.frontEnd != nullptr) {
         r.frontEnd->modelChanged();
     }

@@ -47,7 +47,10 @@ struct Registry {
     std::map<int, std::unique_ptr<Panel>> panels;
     int nextHandle = 1;
     std::string lastLoadError;
+    // Read under mutex (to decide whether to track view changes) or under frontEndMutex (to
+    // notify); changed only with both held, so a front-end is never told after it is gone.
     FrontEnd* frontEnd = nullptr;
+    std::mutex frontEndMutex;  // taken after mutex, or alone
 };
 
 Registry& TheRegistry();
@@ -56,7 +59,8 @@ Registry& TheRegistry();
 Panel* FindPanel(Registry& r, int panel);
 Control* FindControl(Registry& r, int panel, int control, int& error);
 
-// Tells the front-end (if any) that the model changed. Call without the mutex held.
+// Tells the front-end (if any) that the model changed. Call after the model mutex has been
+// released: the front-end may read the model.
 void NotifyFrontEnd();
 
 // Text-box editing on a locked control.

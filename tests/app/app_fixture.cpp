@@ -9,6 +9,7 @@
 
 #include "asynctimer/asynctimer.h"
 #include "logging/logging.h"
+#include "logging/logging_testing.h"
 #include "platform/detail/panel_model.h"
 
 namespace veldra_test {
@@ -29,8 +30,7 @@ void AppTest::SetUp() {
     ASSERT_NE(InitRunTime(callback_names()), 0);
     SetDelayScaleForTesting(0.0);
     SetPopupResponder(&popups_);
-    logging_active = 0;
-    com_port_number = 0;
+    ResetLoggingForTesting();
 }
 
 void AppTest::TearDown() {

@@ -5,10 +5,15 @@
 #include <vector>
 
 #include "app_fixture.h"
+#include "asynctimer/asynctimer.h"
 #include "logging/logging.h"
 
 namespace veldra_test {
 namespace {
+
+int IgnoreTick(int, int, int, void*, void*, void*) {
+    return 0;
+}
 
 class ConfigurationTest : public AppTest {
   protected:
@@ -155,13 +160,19 @@ TEST_F(ConfigurationTest, ANameWithoutTheExtensionGetsIt) {
 TEST_F(ConfigurationTest, LoadIsIgnoredWhileASessionRuns) {
     Fill({0x000005}, 9, 2, "/data/s.txt", "", "");
     Save((dir_ / "other.set").string());
-    Fill({0x000001, 0x000002}, 6, 3, "/data/running.txt", "running table\n", "Reading");
+    // A session that runs (its timer's ticks do nothing here, so the table stays as put).
+    const auto bus = SimulatedBus(3, {0x000001, 0x000002});
+    measurement_timer = NewAsyncTimer(5.0, -1, 0, IgnoreTick, nullptr);
+    Fill({0x000001, 0x000002}, 6, 3, (dir_ / "running.txt").string(), "", "");
+    ASSERT_EQ(SimulateCommit(main_panel, start_stop_button), 0);
+    ASSERT_EQ(logging_active(), 1);
+    ResetTextBox(main_panel, log_view, "running table\n");
+    SetCtrlVal(main_panel, status_line, "Reading");
     const PanelValues before = Current();
-    logging_active = 1;
     popups_.answers.push_back({VAL_EXISTING_FILE_SELECTED, (dir_ / "other.set").string()});
     EXPECT_EQ(
         load_configuration_from_file(main_panel, MAIN_LOAD_CONFIG, EVENT_COMMIT, nullptr, 0, 0), 0);
-    logging_active = 0;
+    end_logging_session();
     EXPECT_EQ(Current(), before);
     EXPECT_EQ(TextBox(log_view), "running table");
     EXPECT_EQ(popups_.fileRequests.size(), 1u);  // only the save above asked

@@ -130,7 +130,7 @@ TEST_F(ProgramTest, SettingsSavedDuringASessionStartIdleWithTheSavedValues) {
     EXPECT_EQ(status, "");
     EXPECT_EQ(label, "Start Logging");
     EXPECT_FALSE(anyDimmed);
-    EXPECT_EQ(logging_active, 0);
+    EXPECT_EQ(logging_active(), 0);
 }
 
 TEST_F(ProgramTest, QuitRightAfterStartWritesTheSettingsAndClosesPortZeroHarmlessly) {
@@ -145,7 +145,7 @@ TEST_F(ProgramTest, QuitRightAfterStartWritesTheSettingsAndClosesPortZeroHarmles
         });
     });
     EXPECT_EQ(result, 0);
-    EXPECT_EQ(com_port_number, 0);
+    EXPECT_EQ(com_port_number(), 0);
 
     // The next run's recall brings back exactly that.
     LoadPanels();
@@ -173,13 +173,13 @@ TEST_F(ProgramTest, QuitDuringASessionEndsItBeforeSaving) {
             SetCtrlVal(main_panel, logfile_field, logPath.string());
         });
         SimulateCommit(main_panel, start_stop_button);
-        InLoop([&] { wasLogging = logging_active == 1; });
+        InLoop([&] { wasLogging = logging_active() == 1; });
         // Let the first cycle get under way on the timer's thread before quitting.
         sim->wait_for_exchanges(1, 30s);
     });
     EXPECT_EQ(result, 0);
     ASSERT_TRUE(wasLogging) << (popups_.messages.empty() ? "" : popups_.messages[0].second);
-    EXPECT_EQ(logging_active, 0);
+    EXPECT_EQ(logging_active(), 0);
     int enabled = -1;
     GetAsyncTimerAttribute(measurement_timer, TIMER_ATTR_ENABLED, &enabled);
     EXPECT_EQ(enabled, 0);
@@ -207,11 +207,11 @@ TEST_F(ProgramTest, QuitAfterARefusedStartReleasesThePort) {
             SetCtrlVal(main_panel, logfile_field, (dir_ / "field.txt").string());
         });
         SimulateCommit(main_panel, start_stop_button);
-        InLoop([&] { refused = logging_active == 0 && !popups_.messages.empty(); });
+        InLoop([&] { refused = logging_active() == 0 && !popups_.messages.empty(); });
     });
     EXPECT_EQ(result, 0);
     EXPECT_TRUE(refused);
-    EXPECT_EQ(com_port_number, kPort);
+    EXPECT_EQ(com_port_number(), kPort);
     EXPECT_EQ(CloseCom(kPort), COM_ERR_NOT_OPEN);
 }
 

@@ -143,7 +143,7 @@ void LoggingTest::pause_timer() {
 
 void LoggingTest::start_and_pause_after_first_cycle(const std::filesystem::path& csv) {
     press_start_stop();
-    ASSERT_EQ(logging_active, 1);
+    ASSERT_EQ(logging_active(), 1);
     ASSERT_TRUE(wait_for_lines(csv.empty() ? csv_path_ : csv, 4));
     pause_timer();
 }

@@ -98,7 +98,7 @@ TEST(Threads, RandomUserActionsDuringCyclesNeitherRaceNorHang) {
                 const auto begin = Clock::now();
                 end_logging_session();
                 SavePanelState(main_panel, settings, 1);
-                CloseCom(com_port_number);
+                CloseCom(com_port_number());
                 const auto took = Clock::now() - begin;
                 slowest_quit = std::max(slowest_quit, took);
                 EXPECT_LT(took, 2500ms) << "action " << i << ": quit took too long";

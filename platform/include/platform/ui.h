@@ -9,6 +9,8 @@
 #include <string>
 #include <string_view>
 
+#include "platform/wall_clock.h"
+
 // Callback shapes bound by name from the panel file.
 using CtrlCallbackPtr = int (*)(int panel, int control, int event, void* callbackData,
                                 int eventData1, int eventData2);
@@ -148,14 +150,5 @@ int Delay(double seconds);
 int GetSystemDate(int& month, int& day, int& year);
 int GetSystemTime(int& hours, int& minutes, int& seconds);
 
-// The local date and time from one reading of the clock: a cycle that starts on the stroke of
-// midnight never pairs one day's date with the other day's time, as two separate reads can.
-struct WallClockReading {
-    int year, month, day, hour, minute, second;
-};
+// The local date and time from one reading of the clock (see wall_clock.h).
 int GetSystemDateTime(WallClockReading& now);
-
-// Test seams: a fixed or scripted wall clock, and a scale applied to every Delay.
-// Passing an empty function restores the system clock; a scale of 1.0 restores real delays.
-void SetWallClockForTesting(std::function<WallClockReading()> clock);
-void SetDelayScaleForTesting(double scale);

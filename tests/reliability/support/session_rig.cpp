@@ -131,7 +131,7 @@ void SessionRig::press_start_stop() {
 }
 
 bool SessionRig::logging() const {
-    return logging_active == 1;
+    return logging_active() == 1;
 }
 
 void SessionRig::run_cycle() {

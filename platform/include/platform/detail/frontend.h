@@ -16,8 +16,10 @@ namespace veldra::ui {
 class FrontEnd {
   public:
     virtual ~FrontEnd() = default;
-    // Called from any thread, with no lock held, after the model changed. Must not block;
-    // should coalesce (many changes, one refresh).
+    // Called from any thread after the model changed, never with the model's mutex held (so
+    // it may read the model). Calls are serialised with attaching and detaching, so it must not
+    // attach or detach a front-end itself. Must not block; should coalesce (many changes, one
+    // refresh).
     virtual void modelChanged() = 0;
     virtual bool isGuiThread() const = 0;
     virtual int runLoop() = 0;                          // GUI thread: until quitLoop

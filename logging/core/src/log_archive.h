@@ -4,7 +4,7 @@
 
 #include <string>
 
-namespace veldra::logging_detail {
+namespace veldra::core {
 
 enum class ExistingLog {
     None,     // missing, empty, or no regular file (opening decides)
@@ -26,4 +26,4 @@ struct ArchiveResult {
 // Renames the file beside itself under its dated name, never replacing an existing file.
 ArchiveResult archive_log(const std::string& path);
 
-}  // namespace veldra::logging_detail
+}  // namespace veldra::core

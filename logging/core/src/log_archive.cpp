@@ -13,7 +13,7 @@
 #include <fstream>
 #include <string_view>
 
-namespace veldra::logging_detail {
+namespace veldra::core {
 namespace {
 
 constexpr std::string_view kTextLogStart = "     ISO Timestamp    |";
@@ -101,4 +101,4 @@ ArchiveResult archive_log(const std::string& path) {
     return {false, {}, EEXIST};
 }
 
-}  // namespace veldra::logging_detail
+}  // namespace veldra::core

@@ -42,6 +42,9 @@ std::string csv_timestamp(const Timestamp& t);
 // ";counts;permittivity;water content;temperature" for one sensor.
 std::string csv_sensor_fields(int counts, double permittivity, double waterContent,
                               double temperature);
+// One field with its separator: ";%d" and ";%.2f".
+std::string csv_counts_field(int counts);
+std::string csv_fixed_field(double value);
 
 // The CSV log's path: the text log's path with its last three characters replaced by "csv".
 // nullopt when the path has fewer than three characters or already ends in "csv" (the CSV
@@ -59,5 +62,8 @@ std::string hex_address(int address);
 // gives 0. Integers beyond the int range saturate.
 int parse_counts_reply(std::string_view text);
 float parse_float_reply(std::string_view text);
+// The same reading, but nullopt when the text does not begin with a number.
+std::optional<int> read_counts_reply(std::string_view text);
+std::optional<float> read_float_reply(std::string_view text);
 
 }  // namespace veldra::logfmt

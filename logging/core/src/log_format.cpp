@@ -156,11 +156,16 @@ std::string csv_timestamp(const Timestamp& t) {
 
 std::string csv_sensor_fields(int counts, double permittivity, double waterContent,
                               double temperature) {
-    std::string s = ";" + zero_filled(counts, 0);
-    s += ";" + fixed2(permittivity);
-    s += ";" + fixed2(waterContent);
-    s += ";" + fixed2(temperature);
-    return s;
+    return csv_counts_field(counts) + csv_fixed_field(permittivity) +
+           csv_fixed_field(waterContent) + csv_fixed_field(temperature);
+}
+
+std::string csv_counts_field(int counts) {
+    return ";" + zero_filled(counts, 0);
+}
+
+std::string csv_fixed_field(double value) {
+    return ";" + fixed2(value);
 }
 
 std::optional<std::string> csv_path_for(std::string_view textLogPath) {
@@ -179,10 +184,14 @@ std::string status_text(int address, std::string_view quantityName) {
     return s;
 }
 
-int parse_counts_reply(std::string_view text) {
+std::optional<int> read_counts_reply(std::string_view text) {
     const std::string z(text);  // strtol needs a terminator
+    char* end = nullptr;
     errno = 0;
-    const long v = strtol_l(z.c_str(), nullptr, 10, c_locale());
+    const long v = strtol_l(z.c_str(), &end, 10, c_locale());
+    if (end == z.c_str()) {
+        return std::nullopt;
+    }
     if (v > INT_MAX) {
         return INT_MAX;
     }
@@ -192,9 +201,22 @@ int parse_counts_reply(std::string_view text) {
     return static_cast<int>(v);
 }
 
-float parse_float_reply(std::string_view text) {
+std::optional<float> read_float_reply(std::string_view text) {
     const std::string z(text);
-    return strtof_l(z.c_str(), nullptr, c_locale());
+    char* end = nullptr;
+    const float v = strtof_l(z.c_str(), &end, c_locale());
+    if (end == z.c_str()) {
+        return std::nullopt;
+    }
+    return v;
+}
+
+int parse_counts_reply(std::string_view text) {
+    return read_counts_reply(text).value_or(0);
+}
+
+float parse_float_reply(std::string_view text) {
+    return read_float_reply(text).value_or(0.0f);
 }
 
 }  // namespace veldra::logfmt

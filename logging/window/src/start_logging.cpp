@@ -1,0 +1,83 @@
+// The start/stop command of the logging session and the end of a session at quit.
+//
+// A start press reads the fields, applies the interval rule (an "Info" box when it raised the
+// interval) and asks the session to start; the session's refusal, if any, is shown as its
+// message box and changes nothing. Only a started session dims the settings. A stop press
+// always stops.
+#include <array>
+#include <string>
+
+#include "app/panel_ids.h"
+#include "logging/logging.h"
+#include "platform/ui.h"
+#include "window_logging.h"
+
+namespace {
+
+// Dimmed during a session, undimmed after it, in this order.
+constexpr std::array<int, 7> kSessionDimmed{comport_field,     interval_field,   MAIN_SAVE_CONFIG,
+                                            MAIN_LOAD_CONFIG,  MAIN_SET_LOGFILE, MAIN_ADD_SENSOR,
+                                            MAIN_REMOVE_SENSOR};
+
+void set_session_controls(int dimmed) {
+    for (int control : kSessionDimmed) {
+        SetCtrlAttribute(main_panel, control, ATTR_DIMMED, dimmed);
+    }
+}
+
+void show(const veldra::core::Message& message) {
+    MessagePopup(message.title, message.text);
+}
+
+}  // namespace
+
+void end_logging_session() {
+    veldra::window::WindowLogging& logging = veldra::window::window_logging();
+    if (!logging.session.running()) {
+        return;
+    }
+    logging.session.stop();
+    SetCtrlAttribute(main_panel, start_stop_button, ATTR_LABEL_TEXT, "Start Logging");
+    set_session_controls(0);
+}
+
+int start_logging(int, int, int event, void*, int, int) {
+    if (event != EVENT_COMMIT) {
+        return 0;
+    }
+    veldra::window::WindowLogging& logging = veldra::window::window_logging();
+    if (logging.session.running()) {
+        // A stop is never refused: not by a pulled adapter, nor by a changed field or list.
+        end_logging_session();
+        return 0;
+    }
+
+    int port = 0;
+    int interval = 0;
+    std::string logfile;
+    int sensorCount = 0;
+    GetCtrlVal(main_panel, comport_field, port);
+    GetCtrlVal(main_panel, interval_field, interval);
+    GetCtrlVal(main_panel, logfile_field, logfile);
+    GetNumListItems(main_panel, sensor_list, sensorCount);
+
+    const veldra::core::IntervalDecision rule = veldra::core::apply_interval_rule(
+        interval, static_cast<std::size_t>(sensorCount > 0 ? sensorCount : 0));
+    logging.pressed_port = port;
+    logging.pressed_interval = rule.interval_seconds;
+    if (rule.info) {
+        SetCtrlVal(main_panel, interval_field, rule.interval_seconds);
+        show(*rule.info);
+    }
+    const veldra::core::StartResult result =
+        logging.session.start({port, rule.interval_seconds, logfile, measurement_timer});
+    if (!result.started) {
+        if (result.refusal) {
+            show(*result.refusal);
+        }
+        return 0;
+    }
+    SetCtrlAttribute(main_panel, start_stop_button, ATTR_LABEL_TEXT, "Stop Logging");
+    set_session_controls(1);
+    return 0;
+}

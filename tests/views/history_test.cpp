@@ -152,6 +152,7 @@ TEST(History, ASensorTakenOffTheListLeavesAGapAndOneAddedLaterStartsThere) {
     EXPECT_EQ(points[2].time, to_time_ms(kStart + 60s));
     EXPECT_FLOAT_EQ(points[3].min, 104.0F);
     EXPECT_EQ(store.series().size(), 8u);
+    EXPECT_EQ(store.addresses(), (std::vector<int>{kSensor, other}));
 }
 
 TEST(History, MemoryStaysBoundedOverAMonth) {

@@ -47,7 +47,7 @@ std::string seconds_text(std::chrono::microseconds d, int decimals) {
 
 std::string line_text(const HealthSnapshot& s) {
     const LineHealth& line = s.line;
-    if (!s.running && !s.started) {
+    if (!s.running && !s.started && !s.last_cycle) {
         return "No logging session yet";
     }
     std::string text = port_text(line);
@@ -73,7 +73,7 @@ std::string line_text(const HealthSnapshot& s) {
             }
             break;
     }
-    if (!s.running && s.last_cycle) {
+    if (!s.running && s.ended && s.last_cycle) {
         text += "; logging stopped, last cycle at " + clock_text(*s.last_cycle);
     }
     return text;

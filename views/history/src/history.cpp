@@ -1,5 +1,6 @@
-// The history store: a deque of full-resolution samples per curve, and behind it a vector of
-// min/max buckets that a sample joins when it grows older than the full-resolution window.
+// The history store: per curve a deque of the recent full-resolution samples, and min/max
+// buckets at three widths that every sample joins as it arrives; a sample older than the
+// full-resolution window leaves the deque and lives on in its buckets.
 #include "views/history.h"
 
 #include <algorithm>
@@ -60,6 +61,7 @@ HistoryStore::HistoryStore(HistoryLimits limits) : limits_(limits) {
 void HistoryStore::clear() {
     const std::lock_guard lock(mutex_);
     series_.clear();
+    addresses_.clear();
     span_.reset();
     version_.fetch_add(1, std::memory_order_release);
 }
@@ -68,9 +70,17 @@ HistoryStore::Series& HistoryStore::series_for(const SeriesKey& key, TimeMs now)
     auto [it, inserted] = series_.try_emplace(key);
     Series& s = it->second;
     if (inserted) {
-        s.width = limits_.bucket_width.count();
+        if (std::find(addresses_.begin(), addresses_.end(), key.address) == addresses_.end()) {
+            addresses_.push_back(key.address);
+        }
+        TimeMs width = limits_.bucket_width.count();
+        for (Level& level : s.levels) {
+            level.width = width;
+            width *= kLevelRatio;
+        }
         // Buckets on the wall clock's grid, so curves of one width share their edges.
-        s.origin = now - ((now % s.width) + s.width) % s.width;
+        const TimeMs coarsest = s.levels.back().width;
+        s.origin = now - ((now % coarsest) + coarsest) % coarsest;
     }
     return s;
 }
@@ -103,50 +113,54 @@ void HistoryStore::append(const core::CycleRecord& record) {
 }
 
 void HistoryStore::push(Series& s, TimeMs time, float value) {
-    s.recent.push_back({time, value});
+    const Sample sample{time, value};
+    summarise(s, sample);
+    s.recent.push_back(sample);
     const TimeMs window = limits_.full_resolution.count();
     while (s.recent.size() > limits_.max_recent_samples ||
            (s.recent.size() > 1 && time - s.recent.front().time > window)) {
-        retire(s, s.recent.front());
         s.recent.pop_front();
     }
 }
 
-void HistoryStore::retire(Series& s, const Sample& sample) {
-    TimeMs index = std::max<TimeMs>(0, (sample.time - s.origin) / s.width);
-    while (index >= static_cast<TimeMs>(limits_.max_buckets)) {
+void HistoryStore::summarise(Series& s, const Sample& sample) {
+    while (std::max<TimeMs>(0, (sample.time - s.origin) / s.levels[0].width) >=
+           static_cast<TimeMs>(limits_.max_buckets)) {
         halve_buckets(s);
-        index /= 2;
     }
-    const auto k = static_cast<std::size_t>(index);
-    if (k >= s.buckets.size()) {
-        s.buckets.resize(k + 1, Bucket{kNoValue, kNoValue, 0});
-    }
-    Bucket& b = s.buckets[k];
-    if (sample.value == sample.value) {
-        b.min = (b.flags & kHasValue) != 0 ? std::min(b.min, sample.value) : sample.value;
-        b.max = (b.flags & kHasValue) != 0 ? std::max(b.max, sample.value) : sample.value;
-        b.flags |= kHasValue;
-    } else {
-        b.flags |= kBroken;
+    for (Level& level : s.levels) {
+        const auto k =
+            static_cast<std::size_t>(std::max<TimeMs>(0, (sample.time - s.origin) / level.width));
+        if (k >= level.buckets.size()) {
+            level.buckets.resize(k + 1, Bucket{kNoValue, kNoValue, 0});
+        }
+        Bucket& b = level.buckets[k];
+        if (sample.value == sample.value) {
+            b.min = (b.flags & kHasValue) != 0 ? std::min(b.min, sample.value) : sample.value;
+            b.max = (b.flags & kHasValue) != 0 ? std::max(b.max, sample.value) : sample.value;
+            b.flags |= kHasValue;
+        } else {
+            b.flags |= kBroken;
+        }
     }
 }
 
 void HistoryStore::halve_buckets(Series& s) const {
-    const std::size_t n = s.buckets.size();
-    std::vector<Bucket> merged((n + 1) / 2, Bucket{kNoValue, kNoValue, 0});
-    for (std::size_t i = 0; i < n; ++i) {
-        const Bucket& from = s.buckets[i];
-        Bucket& to = merged[i / 2];
-        if ((from.flags & kHasValue) != 0) {
-            to.min = (to.flags & kHasValue) != 0 ? std::min(to.min, from.min) : from.min;
-            to.max = (to.flags & kHasValue) != 0 ? std::max(to.max, from.max) : from.max;
+    for (Level& level : s.levels) {
+        const std::size_t n = level.buckets.size();
+        std::vector<Bucket> merged((n + 1) / 2, Bucket{kNoValue, kNoValue, 0});
+        for (std::size_t i = 0; i < n; ++i) {
+            const Bucket& from = level.buckets[i];
+            Bucket& to = merged[i / 2];
+            if ((from.flags & kHasValue) != 0) {
+                to.min = (to.flags & kHasValue) != 0 ? std::min(to.min, from.min) : from.min;
+                to.max = (to.flags & kHasValue) != 0 ? std::max(to.max, from.max) : from.max;
+            }
+            to.flags |= from.flags;
         }
-        to.flags |= from.flags;
+        level.buckets = std::move(merged);
+        level.width *= 2;
     }
-    merged.reserve(limits_.max_buckets);
-    s.buckets = std::move(merged);
-    s.width *= 2;
 }
 
 std::vector<SeriesKey> HistoryStore::series() const {
@@ -157,6 +171,11 @@ std::vector<SeriesKey> HistoryStore::series() const {
         keys.push_back(key);
     }
     return keys;
+}
+
+std::vector<int> HistoryStore::addresses() const {
+    const std::lock_guard lock(mutex_);
+    return addresses_;
 }
 
 std::optional<TimeSpan> HistoryStore::time_span() const {
@@ -176,32 +195,46 @@ std::vector<PlotPoint> HistoryStore::query(const SeriesKey& key, TimeMs from, Ti
         return points;
     }
     const Series& s = it->second;
-    const double span = static_cast<double>(to - from) + 1.0;
+    const TimeMs span = to - from + 1;
     const auto column_of = [&](TimeMs t) {
-        const auto c = static_cast<int>(static_cast<double>(t - from) * columns / span);
-        return std::clamp(c, 0, columns - 1);
+        return static_cast<std::size_t>(
+            std::clamp<TimeMs>((t - from) * columns / span, 0, columns - 1));
     };
     std::vector<Column> cols(static_cast<std::size_t>(columns));
 
-    if (!s.buckets.empty()) {
-        const TimeMs first = std::max<TimeMs>(0, (from - s.origin) / s.width);
-        const TimeMs last =
-            std::min<TimeMs>(static_cast<TimeMs>(s.buckets.size()) - 1, (to - s.origin) / s.width);
+    // The coarsest summary whose buckets are no wider than a column; where even the finest is
+    // too coarse, the recent samples themselves (and the finest buckets before them).
+    const TimeMs column_width = span / columns;
+    std::size_t level = 0;
+    while (level + 1 < kLevels && s.levels[level + 1].width <= column_width) {
+        ++level;
+    }
+    const bool use_recent = column_width < s.levels[0].width && !s.recent.empty();
+    const Level& l = s.levels[level];
+    TimeMs bucket_to = to;
+    if (use_recent) {
+        // The bucket that holds the oldest recent sample still holds older ones too.
+        bucket_to = std::min(to, s.recent.front().time);
+    }
+    if (!l.buckets.empty() && bucket_to >= from) {
+        const TimeMs first = std::max<TimeMs>(0, (from - s.origin) / l.width);
+        const TimeMs last = std::min<TimeMs>(static_cast<TimeMs>(l.buckets.size()) - 1,
+                                             (bucket_to - s.origin) / l.width);
         for (TimeMs k = first; k <= last; ++k) {
-            const Bucket& b = s.buckets[static_cast<std::size_t>(k)];
+            const Bucket& b = l.buckets[static_cast<std::size_t>(k)];
             if (b.flags == 0) {
                 continue;
             }
-            const TimeMs mid = std::clamp(s.origin + k * s.width + s.width / 2, from, to);
-            cols[static_cast<std::size_t>(column_of(mid))].add(mid, b.min, b.max,
-                                                               (b.flags & kBroken) != 0);
+            const TimeMs mid = std::clamp(s.origin + k * l.width + l.width / 2, from, to);
+            cols[column_of(mid)].add(mid, b.min, b.max, (b.flags & kBroken) != 0);
         }
     }
-    auto r = std::lower_bound(s.recent.begin(), s.recent.end(), from,
-                              [](const Sample& a, TimeMs t) { return a.time < t; });
-    for (; r != s.recent.end() && r->time <= to; ++r) {
-        cols[static_cast<std::size_t>(column_of(r->time))].add(r->time, r->value, r->value,
-                                                               r->value != r->value);
+    if (use_recent) {
+        auto r = std::lower_bound(s.recent.begin(), s.recent.end(), from,
+                                  [](const Sample& a, TimeMs t) { return a.time < t; });
+        for (; r != s.recent.end() && r->time <= to; ++r) {
+            cols[column_of(r->time)].add(r->time, r->value, r->value, r->value != r->value);
+        }
     }
 
     for (int c = 0; c < columns; ++c) {
@@ -209,7 +242,7 @@ std::vector<PlotPoint> HistoryStore::query(const SeriesKey& key, TimeMs from, Ti
         if (col.items == 0) {
             continue;
         }
-        const TimeMs middle = from + static_cast<TimeMs>((c + 0.5) * span / columns);
+        const TimeMs middle = from + (2 * c + 1) * span / (2 * columns);
         points.push_back({col.items == 1 ? col.time : middle, col.min, col.max, col.broken});
     }
     return points;
@@ -222,7 +255,10 @@ std::size_t HistoryStore::memory_bytes() const {
     std::size_t bytes = 0;
     for (const auto& [key, s] : series_) {
         const std::size_t blocks = (s.recent.size() * sizeof(Sample) + kBlock - 1) / kBlock + 1;
-        bytes += blocks * kBlock + s.buckets.capacity() * sizeof(Bucket) + sizeof(Series) + 64;
+        bytes += blocks * kBlock + sizeof(Series) + 64;
+        for (const Level& level : s.levels) {
+            bytes += level.buckets.capacity() * sizeof(Bucket);
+        }
     }
     return bytes;
 }
@@ -230,7 +266,7 @@ std::size_t HistoryStore::memory_bytes() const {
 std::chrono::milliseconds HistoryStore::bucket_width(const SeriesKey& key) const {
     const std::lock_guard lock(mutex_);
     const auto it = series_.find(key);
-    return std::chrono::milliseconds(it == series_.end() ? 0 : it->second.width);
+    return std::chrono::milliseconds(it == series_.end() ? 0 : it->second.levels[0].width);
 }
 
 }  // namespace veldra::views

@@ -9,6 +9,7 @@
 // curve per call, so the writer never waits for a whole frame.
 #pragma once
 
+#include <array>
 #include <atomic>
 #include <chrono>
 #include <cstddef>
@@ -67,6 +68,8 @@ class HistoryStore {
     void append(const core::CycleRecord& record);
 
     std::vector<SeriesKey> series() const;
+    // Every sensor address of the session, in the order the cycles first listed them.
+    std::vector<int> addresses() const;
     std::optional<TimeSpan> time_span() const;  // first and last cycle
 
     // The curve between from and to (inclusive), thinned to at most about `columns` points:
@@ -90,23 +93,31 @@ class HistoryStore {
         float min, max;  // NaN when no good value fell in
         std::uint8_t flags;
     };
+    // Summaries at five widths, each 4 times the one before, so a reader of any zoom visits
+    // at most about four buckets per column.
+    static constexpr std::size_t kLevels = 5;
+    static constexpr TimeMs kLevelRatio = 4;
+    struct Level {
+        std::vector<Bucket> buckets;  // bucket k spans [origin + k*width, origin + (k+1)*width)
+        TimeMs width = 0;
+    };
     struct Series {
         std::deque<Sample> recent;
-        std::vector<Bucket> buckets;  // bucket k spans [origin + k*width, origin + (k+1)*width)
+        std::array<Level, kLevels> levels;
         TimeMs origin = 0;
-        TimeMs width = 0;
         bool present = true;     // listed in the last cycle
         std::uint64_t seen = 0;  // the last cycle that listed it
     };
 
     Series& series_for(const SeriesKey& key, TimeMs now);
     void push(Series& s, TimeMs time, float value);
-    void retire(Series& s, const Sample& sample);
+    void summarise(Series& s, const Sample& sample);
     void halve_buckets(Series& s) const;
 
     HistoryLimits limits_;
     mutable std::mutex mutex_;
     std::map<SeriesKey, Series> series_;
+    std::vector<int> addresses_;
     std::optional<TimeSpan> span_;
     std::uint64_t cycles_ = 0;
     std::atomic<std::uint64_t> version_{0};

@@ -91,6 +91,22 @@ TEST(Health, TheShareOfGoodAnswersCoversTheLastHourOnly) {
     EXPECT_EQ(h.state, SensorState::Answering);
 }
 
+TEST(Health, ASensorThatFailsNowAndThenIsFailingUntilItHasGoneWellForAWhile) {
+    HealthModel model;
+    auto cycle = [&, n = 0](const QueryResult& q) mutable {
+        model.add(Cycle(++n, kStart + n * 30s, {Reading(0xabc, q)}));
+        return model.snapshot().sensors.at(0).state;
+    };
+    EXPECT_EQ(cycle(Answer(1.0)), SensorState::Answering);  // a clean start
+    EXPECT_EQ(cycle(Failure(QueryStatus::Checksum)), SensorState::Failing);
+    for (int i = 1; i < veldra::views::kRecentCycles; ++i) {
+        EXPECT_EQ(cycle(Answer(1.0)), SensorState::Failing) << i;
+    }
+    EXPECT_EQ(cycle(Answer(1.0)), SensorState::Answering);
+    EXPECT_EQ(cycle(Failure(QueryStatus::NoReply)), SensorState::Silent);
+    EXPECT_EQ(cycle(Answer(1.0)), SensorState::Failing);
+}
+
 TEST(Health, TheLineTellsWhenTheDeviceWentAndCameBack) {
     HealthModel model;
     const std::vector<SensorReading> one{Reading(0xabc, Answer(1.0))};

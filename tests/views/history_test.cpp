@@ -148,6 +148,12 @@ TEST(History, ASensorTakenOffTheListLeavesAGapAndOneAddedLaterStartsThere) {
     const auto points =
         store.query({other, Quantity::Counts}, to_time_ms(kStart), to_time_ms(kStart + 150s), 1000);
     ASSERT_EQ(points.size(), 5u);  // cycles 0, 1, the gap at 2, then 4 and 5
+    // Each is the sample itself: no bucket summary mixes in where every sample is at hand.
+    for (int i : {0, 1}) {
+        EXPECT_EQ(points[i].time, to_time_ms(kStart + i * 30s));
+        EXPECT_FLOAT_EQ(points[i].min, 100.0F + i);
+        EXPECT_FLOAT_EQ(points[i].max, 100.0F + i);
+    }
     EXPECT_TRUE(points[2].broken);
     EXPECT_EQ(points[2].time, to_time_ms(kStart + 60s));
     EXPECT_FLOAT_EQ(points[3].min, 104.0F);

@@ -10,18 +10,16 @@ namespace {
 
 using core::QueryStatus;
 
-SensorState state_of(const core::SensorReading& reading) {
-    bool all_good = true;
+SensorState state_of(const core::SensorReading& reading, int clean_cycles) {
     bool any_reply = false;
     for (const core::QueryResult& q : reading.queries) {
-        all_good = all_good && q.status == QueryStatus::Received;
         any_reply =
             any_reply || (q.status != QueryStatus::NoReply && q.status != QueryStatus::NotSent);
     }
-    if (all_good) {
-        return SensorState::Answering;
+    if (!any_reply) {
+        return SensorState::Silent;
     }
-    return any_reply ? SensorState::Failing : SensorState::Silent;
+    return clean_cycles >= kRecentCycles ? SensorState::Answering : SensorState::Failing;
 }
 
 }  // namespace
@@ -101,7 +99,12 @@ void HealthModel::add(const core::CycleRecord& record) {
         if (good > 0) {
             h.last_good = when;
         }
-        h.state = state_of(reading);
+        ++s.cycles;
+        s.clean_cycles = good == core::kQuantityCount ? s.clean_cycles + 1 : 0;
+        // A session's first cycles have no history yet: a clean start counts as answering.
+        const int clean =
+            static_cast<std::uint64_t>(s.clean_cycles) == s.cycles ? kRecentCycles : s.clean_cycles;
+        h.state = state_of(reading, clean);
         s.hour.push_back({when, good, static_cast<std::uint8_t>(core::kQuantityCount)});
         h.good_last_hour += good;
         h.asked_last_hour += core::kQuantityCount;

@@ -119,6 +119,7 @@ void HistoryStore::push(Series& s, TimeMs time, float value) {
     const TimeMs window = limits_.full_resolution.count();
     while (s.recent.size() > limits_.max_recent_samples ||
            (s.recent.size() > 1 && time - s.recent.front().time > window)) {
+        s.retired = s.recent.front().time;
         s.recent.pop_front();
     }
 }
@@ -213,8 +214,9 @@ std::vector<PlotPoint> HistoryStore::query(const SeriesKey& key, TimeMs from, Ti
     const Level& l = s.levels[level];
     TimeMs bucket_to = to;
     if (use_recent) {
-        // The bucket that holds the oldest recent sample still holds older ones too.
-        bucket_to = std::min(to, s.recent.front().time);
+        // Buckets only for what has left the recent samples (the one bucket on the border
+        // holds some of both).
+        bucket_to = s.retired ? std::min(to, *s.retired) : from - 1;
     }
     if (!l.buckets.empty() && bucket_to >= from) {
         const TimeMs first = std::max<TimeMs>(0, (from - s.origin) / l.width);

@@ -12,7 +12,8 @@ std::vector<Tick> valueTicks(double lo, double hi, int length, int pixelsPerTick
     if (!(hi > lo) || length <= 0) {
         return ticks;
     }
-    const double wanted = std::max(1, length / std::max(1, pixelsPerTick));
+    // At least two lines, so even a short chart shows its scale.
+    const double wanted = std::max(2, length / std::max(1, pixelsPerTick));
     const double raw = (hi - lo) / wanted;
     const double magnitude = std::pow(10.0, std::floor(std::log10(raw)));
     double step = magnitude;

@@ -24,10 +24,14 @@ namespace veldra::views {
 
 using Clock = std::chrono::system_clock;
 
+// A sensor that failed now and then is "failing" until this many cycles in a row went well,
+// so one that fails every third cycle never looks like a good one.
+inline constexpr int kRecentCycles = 5;
+
 enum class SensorState {
     Waiting,    // listed, not asked yet this session
-    Answering,  // every query of its last cycle got a number
-    Failing,    // some queries of its last cycle failed, or answered with something unusable
+    Answering,  // every query of its last kRecentCycles cycles got a number
+    Failing,    // a query of those cycles failed, or answered with something unusable
     Silent,     // none of its last cycle's queries got a reply at all
 };
 
@@ -100,6 +104,8 @@ class HealthModel {
     struct Sensor {
         SensorHealth health;
         std::deque<Answers> hour;
+        int clean_cycles = 0;      // cycles in a row with every query answered
+        std::uint64_t cycles = 0;  // cycles that listed it
     };
     Sensor& sensor_for(int address);
     void changed() { version_.fetch_add(1, std::memory_order_release); }

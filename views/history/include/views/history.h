@@ -105,8 +105,9 @@ class HistoryStore {
         std::deque<Sample> recent;
         std::array<Level, kLevels> levels;
         TimeMs origin = 0;
-        bool present = true;     // listed in the last cycle
-        std::uint64_t seen = 0;  // the last cycle that listed it
+        std::optional<TimeMs> retired;  // the newest sample that left `recent`, if any did
+        bool present = true;            // listed in the last cycle
+        std::uint64_t seen = 0;         // the last cycle that listed it
     };
 
     Series& series_for(const SeriesKey& key, TimeMs now);

@@ -13,15 +13,17 @@
 #include <cstdio>
 #include <cstring>
 #include <ctime>
-#include <fstream>
 #include <string>
 #include <vector>
 
 #include "platform/qt_frontend.h"
 #include "platform/ui.h"
 #include "platform/ui_testing.h"
+#include "resident_memory.h"
 
 namespace {
+
+using bench_memory::ResidentMb;
 
 constexpr int kLogView = 20;
 
@@ -42,20 +44,6 @@ double WallMs() {
     return std::chrono::duration<double, std::milli>(
                std::chrono::steady_clock::now().time_since_epoch())
         .count();
-}
-
-double ResidentMb() {
-    std::ifstream status("/proc/self/status");
-    std::string key;
-    while (status >> key) {
-        if (key == "VmRSS:") {
-            double kb = 0;
-            status >> kb;
-            return kb / 1024.0;
-        }
-        std::getline(status, key);
-    }
-    return 0;
 }
 
 double Median(std::vector<double> v) {

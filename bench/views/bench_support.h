@@ -5,11 +5,11 @@
 #include <chrono>
 #include <cmath>
 #include <cstdio>
-#include <fstream>
 #include <string>
 #include <vector>
 
 #include "logging/cycle_record.h"
+#include "resident_memory.h"
 
 namespace bench_views {
 
@@ -63,33 +63,8 @@ inline double Percentile(std::vector<double> v, double p) {
     return v[k];
 }
 
-inline double ResidentMb() {
-    std::ifstream status("/proc/self/status");
-    std::string key;
-    while (status >> key) {
-        if (key == "VmRSS:") {
-            double kb = 0;
-            status >> kb;
-            return kb / 1024.0;
-        }
-        std::getline(status, key);
-    }
-    return 0.0;
-}
-
-inline double PeakResidentMb() {
-    std::ifstream status("/proc/self/status");
-    std::string key;
-    while (status >> key) {
-        if (key == "VmHWM:") {
-            double kb = 0;
-            status >> kb;
-            return kb / 1024.0;
-        }
-        std::getline(status, key);
-    }
-    return 0.0;
-}
+using bench_memory::PeakResidentMb;
+using bench_memory::ResidentMb;
 
 template <typename F>
 double Ms(F&& f) {

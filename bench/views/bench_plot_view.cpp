@@ -3,7 +3,9 @@
 // and for following the last hour, the cost of adding one cycle's record (with the redraw
 // notice the cycle's thread pays), the store's own memory and the program's resident memory.
 //
-//   bench_views_plot [--days N] [--sensors N] [--frames N] [--png FILE] [--dark]
+//   bench_views_plot [--days N] [--sensors N] [--interval S] [--frames N] [--png FILE] [--dark]
+//
+// --days 30 --interval 30 is the month the memory budget is set for.
 #include <QApplication>
 #include <QImage>
 #include <QPainter>
@@ -29,6 +31,8 @@ int main(int argc, char** argv) {
             w.days = std::atoi(argv[++i]);
         } else if (is("--sensors")) {
             w.sensors = std::atoi(argv[++i]);
+        } else if (is("--interval")) {
+            w.interval_seconds = std::atoi(argv[++i]);
         } else if (is("--frames")) {
             frames = std::atoi(argv[++i]);
         } else if (is("--png")) {

@@ -29,7 +29,7 @@ inline veldra::core::CycleRecord MakeCycle(const Workload& w, int i) {
     veldra::core::CycleRecord r;
     r.cycle = static_cast<std::uint64_t>(i) + 1;
     r.utc = kStart + std::chrono::seconds(static_cast<long long>(i) * w.interval_seconds);
-    r.interval_seconds = w.interval_seconds * w.sensors;
+    r.interval_seconds = w.interval_seconds;
     r.line = {40, "/dev/ttyUSB0", true};
     r.sensors.resize(static_cast<std::size_t>(w.sensors));
     const double day = i * w.interval_seconds / 86400.0;

@@ -133,6 +133,12 @@ void HistoryStore::summarise(Series& s, const Sample& sample) {
         const auto k =
             static_cast<std::size_t>(std::max<TimeMs>(0, (sample.time - s.origin) / level.width));
         if (k >= level.buckets.size()) {
+            // Grown by half at a time and never past the limit, so what a long session holds
+            // in reserve stays small.
+            if (k >= level.buckets.capacity()) {
+                level.buckets.reserve(std::min(
+                    limits_.max_buckets, std::max(k + 1, level.buckets.capacity() * 3 / 2 + 16)));
+            }
             level.buckets.resize(k + 1, Bucket{kNoValue, kNoValue, 0});
         }
         Bucket& b = level.buckets[k];

@@ -3,7 +3,7 @@
 // refresh), a repaint of the view, and the resident memory of the whole program with the full
 // table shown. The model keeps the text either way; only the widget's cost is at stake.
 //
-//   bench_platform_table_view [--lines N] [--sensors N]
+//   bench_platform_table_view [--lines N] [--sensors N] [--cells]
 #include <malloc.h>
 #include <QAbstractScrollArea>
 #include <QApplication>
@@ -59,7 +59,15 @@ const std::string kCells[] = {"| 12345  ", "|     21.50    ", "|      33.25    "
 int main(int argc, char** argv) {
     int lines = 10000;
     int sensors = 50;
-    for (int i = 1; i + 1 < argc; ++i) {
+    bool cellByCell = false;  // fill the table as the cycle does, a cell at a time
+    for (int i = 1; i < argc; ++i) {
+        if (std::strcmp(argv[i], "--cells") == 0) {
+            cellByCell = true;
+            continue;
+        }
+        if (i + 1 >= argc) {
+            break;
+        }
         if (std::strcmp(argv[i], "--lines") == 0) {
             lines = std::atoi(argv[++i]);
         } else if (std::strcmp(argv[i], "--sensors") == 0) {
@@ -101,7 +109,16 @@ int main(int argc, char** argv) {
         }
     }
     for (int i = 0; i < lines; ++i) {
-        SetCtrlVal(panel, kLogView, line);
+        if (cellByCell) {
+            SetCtrlVal(panel, kLogView, line.substr(0, 22));
+            for (int s = 0; s < sensors; ++s) {
+                for (const std::string& c : kCells) {
+                    SetCtrlVal(panel, kLogView, c);
+                }
+            }
+        } else {
+            SetCtrlVal(panel, kLogView, line);
+        }
         SetCtrlVal(panel, kLogView, "\n");
         if (i % 500 == 0) {
             QtRefreshForTesting();
@@ -143,8 +160,9 @@ int main(int argc, char** argv) {
         text->repaint();
         repaintMs.push_back(WallMs() - t0);
     }
-    std::printf("log view with %d lines of %zu characters (%d sensors), view %dx%d\n", lines,
-                line.size(), sensors, view->width(), view->height());
+    std::printf("log view with %d lines of %zu characters (%d sensors, filled %s), view %dx%d\n",
+                lines, line.size(), sensors, cellByCell ? "cell by cell" : "line by line",
+                view->width(), view->height());
     std::printf("append one cell: median %.3f ms GUI-thread CPU (%zu cells)\n", Median(cellMs),
                 cellMs.size());
     std::printf("repaint of the log view: median %.2f ms\n", Median(repaintMs));

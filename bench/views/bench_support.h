@@ -5,6 +5,7 @@
 #include <chrono>
 #include <cmath>
 #include <cstdio>
+#include <ctime>
 #include <string>
 #include <vector>
 
@@ -65,6 +66,12 @@ inline double Percentile(std::vector<double> v, double p) {
 
 using bench_memory::PeakResidentMb;
 using bench_memory::ResidentMb;
+
+inline double ProcessCpuMs() {
+    timespec t{};
+    clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &t);
+    return t.tv_sec * 1e3 + t.tv_nsec / 1e6;
+}
 
 template <typename F>
 double Ms(F&& f) {

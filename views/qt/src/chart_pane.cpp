@@ -10,6 +10,7 @@
 #include <cmath>
 
 #include "axis_ticks.h"
+#include "curve_raster.h"
 #include "views/curve_palette.h"
 #include "views/plot_view.h"
 
@@ -87,9 +88,17 @@ void ChartPane::paintEvent(QPaintEvent*) {
     QPainter p(this);
     const QPalette& pal = palette();
     const QColor text = pal.color(QPalette::Text);
-    QColor grid = text;
-    grid.setAlpha(45);
-    p.fillRect(rect(), pal.color(QPalette::Base));
+    const QColor base = pal.color(QPalette::Base);
+    // Opaque mixtures rather than translucent pens: translucent lines go through the raster
+    // engine's blending, which hands work to helper threads and costs a frame dearly.
+    const auto mix = [&](double share) {
+        return QColor::fromRgbF(
+            static_cast<float>(base.redF() + (text.redF() - base.redF()) * share),
+            static_cast<float>(base.greenF() + (text.greenF() - base.greenF()) * share),
+            static_cast<float>(base.blueF() + (text.blueF() - base.blueF()) * share));
+    };
+    const QColor grid = mix(0.18);
+    p.fillRect(rect(), base);
     const QRect area = plotArea();
     const QFontMetrics fm = fontMetrics();
     fetch(area);
@@ -145,9 +154,7 @@ void ChartPane::paintEvent(QPaintEvent*) {
         p.drawText(QRectF(x - labelWidth, area.bottom() + 4, labelWidth * 2, fm.height()),
                    Qt::AlignHCenter | Qt::AlignTop, t.label);
     }
-    QColor frame = text;
-    frame.setAlpha(110);
-    p.setPen(frame);
+    p.setPen(mix(0.45));
     p.drawRect(area.adjusted(0, 0, -1, -1));
 
     if (curves_.empty() || std::all_of(curves_.begin(), curves_.end(),
@@ -160,8 +167,22 @@ void ChartPane::paintEvent(QPaintEvent*) {
 
     p.setClipRect(area);
     p.setRenderHint(QPainter::Antialiasing, false);
+    // Dense curves go into one image of device pixels; sparse ones (zoomed in far) are lines.
+    const double dpr = std::max(1.0, devicePixelRatioF());
+    std::optional<CurveRaster> raster;
     std::vector<QLineF> lines, marks;
     for (const Curve& c : curves_) {
+        if (c.points.size() * 3 >= static_cast<std::size_t>(area.width() * dpr)) {
+            if (!raster) {
+                raster.emplace(QSize(static_cast<int>(area.width() * dpr),
+                                     static_cast<int>(area.height() * dpr)));
+                raster->setRanges(r.from, r.to, lo, hi);
+                raster->setDevicePixelRatio(dpr);
+            }
+            raster->draw(c.points, curveColour(c.index).rgb(), curveStyle(c.index) != Qt::SolidLine,
+                         static_cast<int>(6 * dpr));
+            continue;
+        }
         lines.clear();
         marks.clear();
         const PlotPoint* prev = nullptr;
@@ -206,6 +227,9 @@ void ChartPane::paintEvent(QPaintEvent*) {
         p.setPen(QPen(curveColour(c.index), 1.0));
         p.drawLines(marks.data(), static_cast<int>(marks.size()));
     }
+    if (raster) {
+        p.drawImage(area.topLeft(), raster->image());
+    }
     p.setClipping(false);
 
     if (pointerX_ && area.contains(*pointerX_, area.center().y())) {
@@ -219,9 +243,7 @@ void ChartPane::paintEvent(QPaintEvent*) {
             left = *pointerX_ - 12 - box.width();
         }
         const QRect placed(left, area.top() + 6, box.width(), box.height());
-        QColor back = pal.color(QPalette::ToolTipBase);
-        back.setAlpha(235);
-        p.fillRect(placed, back);
+        p.fillRect(placed, pal.color(QPalette::ToolTipBase));
         p.setPen(pal.color(QPalette::ToolTipText));
         p.drawRect(placed.adjusted(0, 0, -1, -1));
         p.drawText(placed.adjusted(6, 4, -6, -4), Qt::AlignLeft, pointerText_);

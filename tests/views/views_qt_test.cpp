@@ -15,7 +15,7 @@
 #include <atomic>
 #include <thread>
 
-#include "../../views/qt/src/chart_pane.h"
+#include "chart_pane.h"
 #include "record_builder.h"
 #include "views/curve_palette.h"
 #include "views/health_view.h"

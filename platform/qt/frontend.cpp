@@ -1,6 +1,7 @@
 // The Qt front-end: runs the facade's event loop on QApplication, and turns model changes into
 // one coalesced refresh of the windows on the GUI thread.
 #include <QApplication>
+#include <QDir>
 #include <QEventLoop>
 #include <QThread>
 #include <QTimer>
@@ -13,6 +14,7 @@
 #include "platform/detail/frontend.h"
 #include "platform/qt_frontend.h"
 #include "popups.h"
+#include "window_state.h"
 
 namespace veldra::ui::qt {
 
@@ -121,6 +123,26 @@ std::unique_ptr<QtFrontEnd>& Instance() {
 
 }  // namespace veldra::ui::qt
 
+int AddQtPageBesideTextBox(int panel, int control, const std::string& title,
+                           std::unique_ptr<QWidget> page, const std::string& textBoxTitle) {
+    auto& instance = veldra::ui::qt::Instance();
+    if (!instance) {
+        return UIE_NOT_INITIALISED;
+    }
+    // Windows and their controls come into being at a refresh.
+    instance->refresh();
+    veldra::ui::qt::PanelWindow* window = instance->window(panel);
+    if (window == nullptr) {
+        return UIE_BAD_HANDLE;
+    }
+    return window->addPage(control, QString::fromStdString(title), std::move(page),
+                           QString::fromStdString(textBoxTitle));
+}
+
+void SetQtWindowStateFile(const std::string& path) {
+    veldra::ui::qt::SetWindowStateFile(QString::fromStdString(path));
+}
+
 QWidget* QtWindowForTesting(int panel) {
     auto& instance = veldra::ui::qt::Instance();
     return instance ? instance->window(panel) : nullptr;
@@ -141,6 +163,9 @@ void AttachQtFrontEnd() {
     // that the program formats must not follow it (a decimal comma in some languages). This
     // runs before any worker thread formats anything.
     std::setlocale(LC_NUMERIC, "C");
+    // Beside settings.txt, which the program reads and writes by bare name here too.
+    veldra::ui::qt::ChooseDefaultWindowStateFile(
+        QDir::current().absoluteFilePath(QStringLiteral("window.ini")));
     instance = std::make_unique<veldra::ui::qt::QtFrontEnd>();
     veldra::ui::AttachFrontEnd(instance.get());
     // Windows must go while the application still exists.

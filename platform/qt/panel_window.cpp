@@ -10,16 +10,18 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
-#include <QPlainTextEdit>
+#include <QMoveEvent>
 #include <QPushButton>
 #include <QResizeEvent>
 #include <QScreen>
 #include <QScrollBar>
 #include <QSignalBlocker>
 #include <QSpinBox>
-#include <QTextBlock>
-#include <QTextCursor>
+#include <QTabWidget>
 #include <QTimer>
+
+#include "text_table_view.h"
+#include "window_state.h"
 
 namespace veldra::ui::qt {
 
@@ -72,7 +74,11 @@ void ApplyStyle(QWidget* w, const std::string& style) {
 }  // namespace
 
 PanelWindow::PanelWindow(int handle, PanelStyle style)
-    : QWidget(nullptr), handle_(handle), style_(style), resizeSettled_(new QTimer(this)) {
+    : QWidget(nullptr),
+      handle_(handle),
+      style_(style),
+      resizeSettled_(new QTimer(this)),
+      geometrySettled_(new QTimer(this)) {
     switch (style) {
         case PanelStyle::Window:
             setWindowFlags(Qt::Window);
@@ -89,10 +95,46 @@ PanelWindow::PanelWindow(int handle, PanelStyle style)
     resizeSettled_->setInterval(250);
     connect(resizeSettled_, &QTimer::timeout, this,
             [this] { DispatchPanelEvent(handle_, EVENT_PANEL_RESIZED); });
+    // The window's place is written once it has held still for a moment, not on every step.
+    geometrySettled_->setSingleShot(true);
+    geometrySettled_->setInterval(500);
+    connect(geometrySettled_, &QTimer::timeout, this, [this] { saveGeometryNow(); });
+}
+
+PanelWindow::~PanelWindow() {
+    if (geometrySettled_->isActive()) {
+        saveGeometryNow();
+    }
+}
+
+void PanelWindow::restoreGeometry() {
+    geometryRestored_ = true;
+    const QByteArray saved = LoadWindowGeometry(resource_);
+    // Qt puts a window saved on a screen that is no longer there back onto one that is.
+    if (!saved.isEmpty()) {
+        QWidget::restoreGeometry(saved);
+    }
+}
+
+void PanelWindow::saveGeometryNow() {
+    geometrySettled_->stop();
+    if (style_ == PanelStyle::Window && geometryRestored_) {
+        SaveWindowGeometry(resource_, saveGeometry());
+    }
+}
+
+void PanelWindow::moveEvent(QMoveEvent* event) {
+    QWidget::moveEvent(event);
+    if (style_ == PanelStyle::Window && geometryRestored_ && isVisible()) {
+        geometrySettled_->start();
+    }
 }
 
 void PanelWindow::resizeEvent(QResizeEvent* event) {
     QWidget::resizeEvent(event);
+    if (style_ == PanelStyle::Window && geometryRestored_ && isVisible()) {
+        geometrySettled_->start();
+    }
     const QSize size = event->size();
     if (size.width() == modelWidth_ && size.height() == modelHeight_) {
         return;  // the model asked for this size
@@ -119,6 +161,7 @@ void PanelWindow::closeEvent(QCloseEvent* event) {
 
 void PanelWindow::apply(const PanelView& view) {
     closeControl_ = view.closeControl;
+    resource_ = view.resource;
     for (const ControlView& c : view.changedControls) {
         applyControl(c);
     }
@@ -136,6 +179,9 @@ void PanelWindow::apply(const PanelView& view) {
             resize(view.width, view.height);
         }
         if (view.visible && !isVisible()) {
+            if (firstShow_ && style_ == PanelStyle::Window) {
+                restoreGeometry();  // the size and place it had when the program last ran
+            }
             if (firstShow_ && style_ != PanelStyle::Window) {
                 if (const QScreen* screen = QGuiApplication::primaryScreen()) {
                     move(screen->availableGeometry().center() - rect().center());
@@ -191,13 +237,15 @@ PanelWindow::Slot& PanelWindow::slotFor(const ControlView& view) {
             break;
         }
         case ControlKind::TextBox: {
-            auto* t = new QPlainTextEdit(this);
-            t->setReadOnly(true);
-            t->setLineWrapMode(QPlainTextEdit::NoWrap);
-            t->setUndoRedoEnabled(false);
-            connect(t->verticalScrollBar(), &QScrollBar::valueChanged, this,
-                    [panel, id](int line) { UserSetFirstVisibleLine(panel, id, line); });
-            slot.widget = t;
+            // The control's place holds tabs: the text box is the first page, and pages added
+            // beside it follow the text box's geometry. With one page the tab bar hides.
+            auto* tabs = new QTabWidget(this);
+            tabs->setDocumentMode(true);
+            tabs->setTabBarAutoHide(true);
+            slot.text = new TextTableView(panel, id, tabs);
+            slot.text->setObjectName(QStringLiteral("control_%1_text").arg(id));
+            tabs->addTab(slot.text, QStringLiteral("Table"));
+            slot.widget = tabs;
             break;
         }
         case ControlKind::ListBox: {
@@ -223,7 +271,7 @@ PanelWindow::Slot& PanelWindow::slotFor(const ControlView& view) {
         }
     }
     slot.widget->setObjectName(QStringLiteral("control_%1").arg(id));
-    ApplyStyle(slot.widget, view.style);
+    ApplyStyle(slot.text != nullptr ? static_cast<QWidget*>(slot.text) : slot.widget, view.style);
     if (!view.label.empty() && view.kind != ControlKind::CommandButton &&
         view.kind != ControlKind::TextMessage) {
         slot.caption = new QLabel(this);
@@ -280,7 +328,7 @@ void PanelWindow::applyControl(const ControlView& view) {
             break;
         }
         case ControlKind::TextBox:
-            applyTextBox(w, view.textBox);
+            slot.text->apply(view.textBox);
             break;
         case ControlKind::ListBox: {
             auto* l = static_cast<QListWidget*>(w);
@@ -299,41 +347,21 @@ void PanelWindow::applyControl(const ControlView& view) {
     }
 }
 
-void PanelWindow::applyTextBox(QWidget* widget, const TextBoxChange& change) {
-    auto* edit = static_cast<QPlainTextEdit*>(widget);
-    QScrollBar* bar = edit->verticalScrollBar();
-    // A view scrolled to its end follows what is appended; one scrolled back stays put.
-    const bool following = bar->value() >= bar->maximum();
-    if (change.rebuild) {
-        edit->setPlainText(FromUtf8(change.fullText));
+int PanelWindow::addPage(int control, const QString& title, std::unique_ptr<QWidget> page,
+                         const QString& textBoxTitle) {
+    const auto it = slots_.find(control);
+    if (it == slots_.end() || it->second.text == nullptr) {
+        return UIE_BAD_CONTROL;
     }
-    for (const TextBoxChange::Op& op : change.ops) {
-        QTextCursor cursor(edit->document());
-        if (op.kind == TextBoxChange::Op::Kind::Append) {
-            cursor.movePosition(QTextCursor::End);
-            cursor.insertText(FromUtf8(op.text));
-        } else {
-            const QTextBlock first = edit->document()->findBlockByNumber(op.first);
-            if (!first.isValid()) {
-                continue;
-            }
-            cursor.setPosition(first.position());
-            const QTextBlock after = edit->document()->findBlockByNumber(op.first + op.count);
-            if (after.isValid()) {
-                cursor.setPosition(after.position(), QTextCursor::KeepAnchor);
-            } else {
-                cursor.movePosition(QTextCursor::End, QTextCursor::KeepAnchor);
-            }
-            cursor.removeSelectedText();
-        }
-    }
-    if (change.scrollTo && !change.rebuild) {
-        bar->setValue(*change.scrollTo);
-    } else if (following) {
-        bar->setValue(bar->maximum());
-    } else if (change.scrollTo) {
-        bar->setValue(*change.scrollTo);
-    }
+    auto* tabs = static_cast<QTabWidget*>(it->second.widget);
+    tabs->setTabText(0, textBoxTitle);
+    tabs->addTab(page.release(), title);  // the tab widget owns its pages
+    return 0;
+}
+
+TextTableView* PanelWindow::textView(int control) const {
+    const auto it = slots_.find(control);
+    return it == slots_.end() ? nullptr : it->second.text;
 }
 
 }  // namespace veldra::ui::qt

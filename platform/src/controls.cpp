@@ -378,6 +378,7 @@ std::vector<PanelView> CollectViewUpdates() {
     for (auto& [handle, p] : r.panels) {
         PanelView v;
         v.handle = handle;
+        v.resource = p->def.resource;
         v.title = p->def.title;
         v.width = p->def.width;
         v.height = p->def.height;
@@ -425,6 +426,46 @@ std::vector<PanelView> CollectViewUpdates() {
         views.push_back(std::move(v));
     }
     return views;
+}
+
+int ReadTextBoxSlice(int panel, int control, int first, int count, std::size_t column,
+                     std::size_t width, TextBoxSlice& slice) {
+    return WithControl(panel, control, [&](Control& c, bool) {
+        if (c.def.kind != ControlKind::TextBox || first < 0 || count < 0) {
+            return UIE_BAD_ARGUMENT;
+        }
+        const int size = static_cast<int>(c.lines.size());
+        slice.lineCount = size;
+        slice.lines.clear();
+        for (int i = first; i < std::min(size, first + count); ++i) {
+            const std::string& line = c.lines[static_cast<std::size_t>(i)];
+            slice.lines.push_back(column < line.size() ? line.substr(column, width)
+                                                       : std::string());
+        }
+        return 0;
+    });
+}
+
+int ReadTextBoxRange(int panel, int control, int firstLine, std::size_t firstColumn, int lastLine,
+                     std::size_t lastColumn, std::string& text) {
+    return WithControl(panel, control, [&](Control& c, bool) {
+        if (c.def.kind != ControlKind::TextBox || firstLine < 0 || lastLine < firstLine) {
+            return UIE_BAD_ARGUMENT;
+        }
+        text.clear();
+        const int size = static_cast<int>(c.lines.size());
+        for (int i = firstLine; i <= lastLine && i < size; ++i) {
+            const std::string& line = c.lines[static_cast<std::size_t>(i)];
+            const std::size_t from = i == firstLine ? std::min(firstColumn, line.size()) : 0;
+            const std::size_t to =
+                i == lastLine ? std::clamp(lastColumn, from, line.size()) : line.size();
+            text.append(line, from, to - from);
+            if (i < lastLine) {
+                text += '\n';
+            }
+        }
+        return 0;
+    });
 }
 
 void UserSetInt(int panel, int control, int value) {

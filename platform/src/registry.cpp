@@ -79,6 +79,11 @@ void TextBoxAppend(Control& c, std::string_view text, bool track) {
             c.lastLineOpen = true;
             break;
         }
+        if (c.lastLineOpen) {
+            // Built cell by cell, the line has room for up to twice its length; a long table
+            // keeps thousands of them, so an ended line gives the spare room back.
+            c.lines.back().shrink_to_fit();
+        }
         c.lastLineOpen = false;
         text.remove_prefix(end + 1);
     }

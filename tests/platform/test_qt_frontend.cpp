@@ -1,16 +1,19 @@
 // The Qt front-end (offscreen): widgets follow the model, a click runs the bound callback, a
-// resize lays the panel out and the widgets land where the model says, and a worker's many
-// appends reach the log view without flooding the GUI thread.
+// resize lays the panel out and the widgets land where the model says, a worker's many appends
+// reach the log view without flooding the GUI thread, the log view shows and copies exactly the
+// model's text, pages sit in tabs beside it, and the main window keeps its size and place.
 #include <gtest/gtest.h>
 
 #include <QApplication>
+#include <QClipboard>
 #include <QFileDialog>
+#include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
-#include <QPlainTextEdit>
 #include <QPushButton>
+#include <QScrollBar>
+#include <QTabWidget>
 #include <QTest>
-#include <QTextBlock>
 #include <QTimer>
 #include <atomic>
 #include <chrono>
@@ -21,6 +24,7 @@
 #include "fixture.h"
 #include "platform/qt_frontend.h"
 #include "popups.h"
+#include "text_table_view.h"
 
 namespace {
 
@@ -60,6 +64,18 @@ class QtTest : public PanelTest {
     template <typename W>
     W* Widget(int id) {
         return window->findChild<W*>(QStringLiteral("control_%1").arg(id));
+    }
+    veldra::ui::qt::TextTableView* LogView() {
+        return window->findChild<veldra::ui::qt::TextTableView*>(
+            QStringLiteral("control_%1_text").arg(log_view));
+    }
+    // What the log view paints for line i, scrolled as near to it as it goes.
+    std::string ShownLine(int i) {
+        auto* view = LogView();
+        view->verticalScrollBar()->setValue(i);
+        view->viewport()->grab();
+        const auto row = static_cast<std::size_t>(i - view->firstVisibleLine());
+        return row < view->paintedLines().size() ? view->paintedLines()[row] : std::string();
     }
     QWidget* window = nullptr;
 };
@@ -150,16 +166,16 @@ TEST_F(QtTest, WorkerAppendsArriveWholeAndCoalesced) {
     });
     worker.join();
     QtRefreshForTesting();
-    auto* view = Widget<QPlainTextEdit>(log_view);
+    auto* view = LogView();
     ASSERT_NE(view, nullptr);
-    EXPECT_EQ(view->document()->blockCount(), kLines + 1);  // the last, empty block after "\n"
-    EXPECT_EQ(view->document()->findBlockByNumber(kLines - 1).text(),
-              QStringLiteral("line %1").arg(kLines - 1));
+    EXPECT_EQ(view->lineCount(), kLines + 1);  // the last, empty line after "\n"
+    EXPECT_EQ(ShownLine(kLines - 1), "line " + std::to_string(kLines - 1));
     EXPECT_EQ(Widget<QLineEdit>(status_line)->text(), QStringLiteral("cycle %1").arg(kLines - 1));
 
     DeleteTextBoxLines(mainPanel, log_view, 0, 9000);
     QtRefreshForTesting();
-    EXPECT_EQ(view->document()->findBlockByNumber(0).text(), QStringLiteral("line 9000"));
+    EXPECT_EQ(view->lineCount(), 1001);
+    EXPECT_EQ(ShownLine(0), "line 9000");
 }
 
 // The program's situation: the Qt loop runs, the user edits the list, a worker logs.
@@ -197,9 +213,140 @@ TEST_F(QtTest, WorkerLogsWhileTheQtLoopRunsAndTheListIsEdited) {
     editor.stop();
     EXPECT_EQ(torn, 0);
     QtRefreshForTesting();
-    auto* view = Widget<QPlainTextEdit>(log_view);
-    EXPECT_EQ(view->document()->blockCount(), cycles + 1);
+    EXPECT_EQ(LogView()->lineCount(), cycles + 1);
     EXPECT_GE(added, 20);
+}
+
+// A display table 50 sensors wide: lines of 2,722 characters.
+std::string WideLine(int n) {
+    std::string line = "  2026-12-10 00:00:" + std::to_string(10 + n % 50) + " ";
+    for (int s = 0; s < 50; ++s) {
+        line += "| " + std::to_string(10000 + n * 50 + s) +
+                "  |     21.50    |      33.25    |     23.40   ";
+    }
+    return line;
+}
+
+TEST_F(QtTest, TheWideTableShowsAndCopiesExactlyTheModelsText) {
+    std::vector<std::string> lines;
+    for (int i = 0; i < 40; ++i) {
+        lines.push_back(WideLine(i));
+        SetCtrlVal(mainPanel, log_view, lines.back());
+        SetCtrlVal(mainPanel, log_view, "\n");
+    }
+    lines.push_back("  2026-12-10 00:01:00 | 12345  ");  // a line being built
+    SetCtrlVal(mainPanel, log_view, lines.back());
+    ASSERT_EQ(lines[0].size(), 2722u);
+    QtRefreshForTesting();
+    auto* view = LogView();
+    ASSERT_NE(view, nullptr);
+    EXPECT_EQ(view->lineCount(), 41);
+
+    // Scrolled far to the right: each row shows exactly that stretch of the model's line.
+    view->verticalScrollBar()->setValue(3);
+    view->horizontalScrollBar()->setValue(view->fontMetrics().horizontalAdvance(QLatin1Char('0')) *
+                                          1500);
+    view->viewport()->grab();
+    const auto& shown = view->paintedLines();
+    ASSERT_GE(shown.size(), 10u);
+    const std::size_t column = lines[3].find(shown[0]);
+    EXPECT_NEAR(static_cast<double>(column), 1500.0, 2.0);
+    for (std::size_t r = 0; r < shown.size() && 3 + r < lines.size(); ++r) {
+        EXPECT_EQ(shown[r], lines[3 + r].substr(column, shown[r].size())) << r;
+        EXPECT_LT(shown[r].size(), 400u);  // what fits, not the whole line
+    }
+
+    // Everything selected and copied is the model's text, byte for byte.
+    view->setFocus();
+    QTest::keyClick(view, Qt::Key_A, Qt::ControlModifier);
+    QTest::keyClick(view, Qt::Key_C, Qt::ControlModifier);
+    std::string model;
+    GetCtrlVal(mainPanel, log_view, model);
+    EXPECT_EQ(QGuiApplication::clipboard()->text().toStdString(), model);
+
+    // A stretch chosen with the mouse, from line 1 column 5 to line 2 column 30.
+    view->horizontalScrollBar()->setValue(0);
+    view->verticalScrollBar()->setValue(0);
+    const int cw = view->fontMetrics().horizontalAdvance(QLatin1Char('0'));
+    const int lh = view->fontMetrics().lineSpacing();
+    QTest::mousePress(view->viewport(), Qt::LeftButton, {}, QPoint(4 + 5 * cw, lh + lh / 2));
+    QTest::mouseMove(view->viewport(), QPoint(4 + 30 * cw, 2 * lh + lh / 2));
+    QMouseEvent drag(QEvent::MouseMove, QPointF(4 + 30 * cw, 2 * lh + lh / 2),
+                     view->viewport()->mapToGlobal(QPointF(4 + 30 * cw, 2 * lh + lh / 2)),
+                     Qt::NoButton, Qt::LeftButton, Qt::NoModifier);
+    QApplication::sendEvent(view->viewport(), &drag);
+    EXPECT_EQ(view->selectedText(), lines[1].substr(5) + "\n" + lines[2].substr(0, 30));
+
+    // The first visible line is the program's attribute both ways.
+    SetCtrlAttribute(mainPanel, log_view, ATTR_FIRST_VISIBLE_LINE, 7);
+    QtRefreshForTesting();
+    EXPECT_EQ(view->firstVisibleLine(), 7);
+    view->verticalScrollBar()->setValue(2);
+    int first = -1;
+    GetCtrlAttribute(mainPanel, log_view, ATTR_FIRST_VISIBLE_LINE, first);
+    EXPECT_EQ(first, 2);
+}
+
+TEST_F(QtTest, PagesSitInTabsBesideTheLogViewAndFollowItsGeometry) {
+    EXPECT_EQ(AddQtPageBesideTextBox(mainPanel, log_view, "Plot", std::make_unique<QLabel>("p")),
+              0);
+    EXPECT_EQ(AddQtPageBesideTextBox(mainPanel, log_view, "Health", std::make_unique<QLabel>("h")),
+              0);
+    EXPECT_EQ(AddQtPageBesideTextBox(mainPanel, status_line, "X", std::make_unique<QLabel>()),
+              UIE_BAD_CONTROL);
+    EXPECT_EQ(AddQtPageBesideTextBox(mainPanel + 100, log_view, "X", std::make_unique<QLabel>()),
+              UIE_BAD_HANDLE);
+    auto* tabs = Widget<QTabWidget>(log_view);
+    ASSERT_NE(tabs, nullptr);
+    ASSERT_EQ(tabs->count(), 3);
+    EXPECT_EQ(tabs->tabText(0), QStringLiteral("Table"));
+    EXPECT_EQ(tabs->tabText(1), QStringLiteral("Plot"));
+    EXPECT_EQ(tabs->tabText(2), QStringLiteral("Health"));
+    EXPECT_EQ(tabs->widget(0), LogView());
+
+    window->resize(1100, 760);
+    QCoreApplication::processEvents();
+    QtRefreshForTesting();
+    const ControlRect r = ControlGeometry(mainPanel, log_view);
+    EXPECT_EQ(r.width, 1100 - 313);
+    EXPECT_EQ(tabs->geometry(), QRect(r.left, r.top, r.width, r.height));
+    // The table keeps working on its tab.
+    SetCtrlVal(mainPanel, log_view, "still here\n");
+    QtRefreshForTesting();
+    EXPECT_EQ(LogView()->lineCount(), 2);
+}
+
+TEST_F(QtTest, TheMainWindowKeepsItsSizeAndPlace) {
+    fixture::TempDir dir;
+    SetQtWindowStateFile(dir.file("window.ini"));
+    ResetUiForTesting();
+    auto names = fixture::Names();
+    ASSERT_NE(InitRunTime(names), 0);
+    int panel = LoadPanel(0, fixture::kPanelFile, 2);
+    DisplayPanel(panel);
+    QtRefreshForTesting();
+    QWidget* first = QtWindowForTesting(panel);
+    first->resize(1013, 707);
+    first->move(120, 90);
+    QTest::qWait(700);  // the place is written once it has held still
+    const QPoint place = first->pos();
+
+    ResetUiForTesting();
+    QtRefreshForTesting();  // the old window goes
+    ASSERT_NE(InitRunTime(names), 0);
+    panel = LoadPanel(0, fixture::kPanelFile, 2);
+    DisplayPanel(panel);
+    QtRefreshForTesting();
+    QWidget* second = QtWindowForTesting(panel);
+    QCoreApplication::processEvents();
+    EXPECT_EQ(second->size(), QSize(1013, 707));
+    EXPECT_EQ(second->pos(), place);
+    int w = 0, h = 0;
+    GetPanelAttribute(panel, ATTR_WIDTH, w);
+    GetPanelAttribute(panel, ATTR_HEIGHT, h);
+    EXPECT_EQ(w, 1013);  // the model, and so the layout, have the restored size
+    EXPECT_EQ(h, 707);
+    SetQtWindowStateFile("");
 }
 
 TEST(QtPopups, RestrictedExtensionIsCompletedOrRefused) {
@@ -281,5 +428,6 @@ int main(int argc, char** argv) {
         qputenv("QT_QPA_PLATFORM", "offscreen");
     }
     QApplication app(argc, argv);  // attaches the front-end
+    SetQtWindowStateFile("");      // tests that want a window file choose their own
     return RUN_ALL_TESTS();
 }

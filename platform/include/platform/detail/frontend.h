@@ -64,6 +64,7 @@ struct ControlView {
 
 struct PanelView {
     int handle = 0;
+    int resource = 0;  // the panel's number in the panel file
     std::string title;
     int width = 0, height = 0, minWidth = 0, minHeight = 0;
     PanelStyle style = PanelStyle::Window;
@@ -75,6 +76,20 @@ struct PanelView {
 
 // Every live panel, with the controls that changed since the last call (all on the first).
 std::vector<PanelView> CollectViewUpdates();
+
+// For a text-box view that draws only what is visible: lines [first, first + count) of the
+// text box, each cut to the bytes [column, column + width), read under one lock. lineCount is
+// the number of lines now (an unended last line included). Missing lines are left out.
+struct TextBoxSlice {
+    int lineCount = 0;
+    std::vector<std::string> lines;
+};
+int ReadTextBoxSlice(int panel, int control, int first, int count, std::size_t column,
+                     std::size_t width, TextBoxSlice& slice);
+// The text from (firstLine, firstColumn) up to (lastLine, lastColumn), columns in bytes, lines
+// joined by "\n"; a line past the last stands for the empty line after a final line end.
+int ReadTextBoxRange(int panel, int control, int firstLine, std::size_t firstColumn, int lastLine,
+                     std::size_t lastColumn, std::string& text);
 
 // User input from the front-end: updates the model without echoing back to the view.
 void UserSetInt(int panel, int control, int value);

@@ -87,13 +87,13 @@ bool keep_earlier_logs(const std::string& textPath, const std::string& csvPath) 
 
 // Opens a log file emptied; on failure tells the user which file and why.
 int open_log(const std::string& path) {
-    errno = 0;
     const int handle = OpenFile(path, VAL_READ_WRITE, VAL_TRUNCATE, VAL_ASCII);
     if (handle < 0) {
-        const int error = errno;
+        // Says also what the path is when it is no regular file (a device, a named pipe...).
+        const std::string reason = LastOpenFileError();
         std::string message = "The log file \"" + path + "\" could not be opened";
-        if (error != 0) {
-            message += " (" + describe_errno(error) + ")";
+        if (!reason.empty()) {
+            message += " (" + reason + ")";
         }
         refuse(message + ".\n\nPlease check the path and the permissions " + kAgain);
     }

@@ -202,7 +202,8 @@ int SavePanelState(int panel, const std::string& file, int slot) {
 
 int RecallPanelState(int panel, const std::string& file, int slot) {
     std::string bytes;
-    if (!ReadWholeFile(file, bytes)) {
+    std::string reason;
+    if (ReadWholeFile(file, bytes, reason) != ReadResult::Read) {
         return UIE_FILE_MISSING;
     }
     PanelStateRecord record;

@@ -1,7 +1,10 @@
 // The start/stop command: the interval rule, the checks in their order, refused starts that
 // change nothing, kept earlier logs, failed writes, and stops that never wait for a silent
 // sensor or use a closed file.
+#include <fcntl.h>
+#include <sys/mman.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <array>
@@ -142,13 +145,13 @@ TEST_F(LoggingSession, ChecksInTheirOrder) {
 // A start whose files cannot be prepared is refused with an "Error" naming the file.
 TEST_F(LoggingSession, UnusableLogFilesRefuseTheStart) {
     struct Case {
-        const char* name;
+        std::string name;
         std::string logfile;
         std::string named;
     };
     sim({kSensor});
     fs::create_directory(dir_ / "blocked.csv");
-    const std::vector<Case> cases{
+    std::vector<Case> cases{
         {"text log in a missing folder", (dir_ / "missing/field.txt").string(),
          (dir_ / "missing/field.txt").string()},
         {"CSV log cannot be opened", (dir_ / "blocked.txt").string(),
@@ -158,6 +161,21 @@ TEST_F(LoggingSession, UnusableLogFilesRefuseTheStart) {
         {"too short for a CSV path", "ab", "\"ab\""},
         {"empty", "", "\"\""},
     };
+    // Only a regular file is a log file: the box names the path and what it is instead. A named
+    // pipe neither blocks the start nor receives a byte; a device is never emptied.
+    const fs::path pipe = dir_ / "pipe.txt";
+    ASSERT_EQ(mkfifo(pipe.c_str(), 0644), 0);
+    fs::create_directory(dir_ / "folder.txt");
+    for (const auto& [path, kind] : std::vector<std::pair<std::string, std::string>>{
+             {pipe.string(), "a named pipe (FIFO)"},
+             {"/dev/null", "a character device"},
+             {(dir_ / "folder.txt").string(), "a directory"}}) {
+        cases.push_back({kind, path,
+                         "The log file \"" + path + "\" could not be opened (it is " + kind +
+                             ", not a regular file)."});
+    }
+    const int pipeReader = ::open(pipe.c_str(), O_RDONLY | O_NONBLOCK);
+    ASSERT_GE(pipeReader, 0);
     add_sensor(kSensor);
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
@@ -174,6 +192,9 @@ TEST_F(LoggingSession, UnusableLogFilesRefuseTheStart) {
     }
     // The text log that was opened before the CSV log failed is left empty, not half-headed.
     EXPECT_EQ(read_file(dir_ / "blocked.txt"), "");
+    char byte = 0;
+    EXPECT_LE(::read(pipeReader, &byte, 1), 0);
+    ::close(pipeReader);
 }
 
 // Start, stop, start: the earlier logs are kept under dated names, the new ones start afresh.
@@ -266,12 +287,17 @@ TEST_F(LoggingSession, StopAlwaysStops) {
 TEST_F(LoggingSession, FailedWritesAreShownAndLoggingGoesOn) {
     sim({kSensor});
     add_sensor(kSensor);
-    fs::create_symlink("/dev/full", text_path_);
+    // A regular file that refuses every write: an empty in-memory file sealed against
+    // writing, reached through a symlink.
+    const int sealed = memfd_create("sealed-log", MFD_ALLOW_SEALING | MFD_CLOEXEC);
+    ASSERT_GE(sealed, 0);
+    ASSERT_EQ(fcntl(sealed, F_ADD_SEALS, F_SEAL_WRITE | F_SEAL_GROW), 0);
+    fs::create_symlink("/proc/self/fd/" + std::to_string(sealed), text_path_);
     set_fields(kSimPort, 3, text_path_.string());
     start_and_pause_after_first_cycle();
     expect_running();
     EXPECT_EQ(field_text(log_error_line), "Writing the log failed: " + text_path_.string() +
-                                              ": No space left on device (since 14:07:09)");
+                                              ": Operation not permitted (since 14:07:09)");
     run_cycle();
     EXPECT_EQ(read_lines(csv_path_).size(), 5u);
     press_start_stop();
@@ -279,6 +305,7 @@ TEST_F(LoggingSession, FailedWritesAreShownAndLoggingGoesOn) {
     EXPECT_NE(field_text(log_error_line), "");
     fs::remove(text_path_);
     fs::remove(csv_path_);
+    ::close(sealed);
     press_start_stop();
     expect_running();
     EXPECT_EQ(field_text(log_error_line), "");

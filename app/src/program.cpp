@@ -8,6 +8,7 @@
 #include "asynctimer/asynctimer.h"
 #include "comport_hint.h"
 #include "logging/logging.h"
+#include "platform/folder_lock.h"
 #include "platform/rs232.h"
 #include "platform/ui.h"
 
@@ -47,6 +48,13 @@ bool load_panel(int& handle, int resource) {
 
 int veldra_main(int, char** argv) {
     if (InitRunTime(nullptr, argv, nullptr) == 0) {
+        return -1;
+    }
+    // One program per working folder, decided before any file in it is touched: a second one
+    // would save over this one's settings and move its live log aside.
+    const auto folder = veldra::platform::FolderLock::Take(".", "veldra-logger");
+    if (!folder.Refusal().empty()) {
+        MessagePopup("Error", folder.Refusal());
         return -1;
     }
     if (!load_panel(main_panel, MAIN_PANEL_RESOURCE) ||

@@ -21,36 +21,7 @@ namespace {
 
 using namespace std::chrono_literals;
 
-class ProgramTest : public AppTest {
-  protected:
-    // Runs the program on this thread while `user` acts on another, as a person at the screen
-    // would; afterwards the person presses Quit. Returns main's result.
-    int RunProgram(std::function<void()> user) {
-        std::thread person([&] {
-            const auto deadline = std::chrono::steady_clock::now() + 60s;
-            while (!IsUserInterfaceRunning() && std::chrono::steady_clock::now() < deadline) {
-                std::this_thread::sleep_for(5ms);
-            }
-            user();
-            SimulateCommit(main_panel, MAIN_QUIT);
-        });
-        char name[] = "veldra-logger";
-        char* argv[] = {name, nullptr};
-        const int result = veldra_main(1, argv);
-        person.join();
-        return result;
-    }
-
-    // Runs work inside the event loop, behind everything queued before, and waits for it.
-    static void InLoop(const std::function<void()>& work) {
-        std::promise<void> done;
-        PostToUserInterface([&] {
-            work();
-            done.set_value();
-        });
-        done.get_future().wait();
-    }
-};
+class ProgramTest : public AppTest {};
 
 TEST_F(ProgramTest, FirstRunShowsThePanelFilesValuesWithEmptyViews) {
     // What a fresh load of the main panel holds, before the program runs.

@@ -11,6 +11,7 @@
 #include "platform/folder_lock.h"
 #include "platform/rs232.h"
 #include "platform/ui.h"
+#include "state_notice.h"
 
 namespace {
 
@@ -68,11 +69,15 @@ int veldra_main(int, char** argv) {
     HidePanel(splash_panel);
 
     // A missing or unreadable settings file (the first run) leaves the panel file's values.
-    RecallPanelState(main_panel, kSettingsFileName, 1);
+    // One that is there but cannot be read is kept aside now, before the save at quit.
+    if (RecallPanelState(main_panel, kSettingsFileName, 1) < 0) {
+        KeepUnreadablePanelState(kSettingsFileName);
+    }
     measurement_timer = NewAsyncTimer(5.0, -1, 0, timer_callback, nullptr);
     // What the record held for these belonged to an earlier run.
     ResetTextBox(main_panel, log_view, "");
     SetCtrlVal(main_panel, status_line, "");
+    show_panel_state_notice();  // after the emptying, so it is there when the panel shows
     update_comport_hint();
 
     DisplayPanel(main_panel);

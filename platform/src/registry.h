@@ -47,6 +47,7 @@ struct Registry {
     std::map<int, std::unique_ptr<Panel>> panels;
     int nextHandle = 1;
     std::string lastLoadError;
+    std::string panelStateNotice;  // a settings or configuration file that could not be read
     FrontEnd* frontEnd = nullptr;
 };
 

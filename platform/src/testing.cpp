@@ -15,6 +15,7 @@ void ResetUiForTesting() {
         r.initialised = false;
         r.nextHandle = 1;
         r.lastLoadError.clear();
+        r.panelStateNotice.clear();
         if (r.frontEnd != nullptr) {
             r.frontEnd->modelChanged();
         }

@@ -1,5 +1,6 @@
-// One program per port and per working folder: the first program runs here, the second in a
-// process of its own (app_program_driver), as a user would start it a second time.
+// One program per port and per working folder, and a start that a named pipe cannot stall:
+// the first program runs here, the second in a process of its own (app_program_driver), as a
+// user would start it a second time.
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
@@ -19,6 +20,7 @@
 #include "app_fixture.h"
 #include "logging/logging.h"
 #include "platform/folder_lock.h"
+#include "platform/kept_file.h"
 
 extern char** environ;
 
@@ -237,6 +239,25 @@ TEST_F(InstanceTest, ASecondProgramInTheFolderIsRefusedBeforeTouchingAnyFile) {
     // The lock went with the program; the next start in the folder is free.
     EXPECT_FALSE(fs::exists(dir_ / veldra::platform::kFolderLockFile));
     EXPECT_TRUE(fs::exists(dir_ / kSettingsFileName));
+}
+
+// A named pipe as the settings file neither stalls the start (a plain open would wait for a
+// writer for ever): it is unreadable, kept aside as what it is, and the status line says so.
+TEST_F(InstanceTest, ANamedPipeAsSettingsFileDoesNotStallTheStart) {
+    ASSERT_EQ(::mkfifo(kSettingsFileName, 0644), 0);
+    struct stat st {};
+    ASSERT_EQ(::stat(kSettingsFileName, &st), 0);
+    const std::string kept = veldra::platform::DatedName(kSettingsFileName, st.st_mtim.tv_sec, 0);
+    const DriverRun run = RunDriver(dir_, {}, 60s);
+    EXPECT_EQ(run.status, 0);
+    EXPECT_EQ(run.lines,
+              std::vector<std::string>{"status settings.txt could not be read (it is a named "
+                                       "pipe (FIFO), not a regular file); kept as " +
+                                       kept});
+    ASSERT_EQ(::lstat(kept.c_str(), &st), 0);
+    EXPECT_TRUE(S_ISFIFO(st.st_mode));
+    ASSERT_EQ(::lstat(kSettingsFileName, &st), 0);
+    EXPECT_TRUE(S_ISREG(st.st_mode));  // saved at quit
 }
 
 }  // namespace

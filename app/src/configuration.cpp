@@ -8,6 +8,7 @@
 #include "comport_hint.h"
 #include "logging/logging.h"
 #include "platform/ui.h"
+#include "state_notice.h"
 
 namespace {
 
@@ -54,6 +55,7 @@ int save_configuration_to_file(int, int, int event, void*, int, int) {
     std::string path;
     if (choose_configuration_file(path)) {
         SavePanelState(main_panel, path, 1);
+        show_panel_state_notice();  // a file there that held no configuration was kept aside
     }
     return 0;
 }
@@ -74,6 +76,7 @@ int load_configuration_from_file(int, int, int event, void*, int, int) {
         RecallPanelState(main_panel, path, 1);
         ResetTextBox(main_panel, log_view, "");
         SetCtrlVal(main_panel, status_line, "");
+        show_panel_state_notice();  // why nothing was loaded, if so
         update_comport_hint();
     }
     return 0;

@@ -8,8 +8,10 @@
 #include "asynctimer/asynctimer.h"
 #include "comport_hint.h"
 #include "logging/logging.h"
+#include "platform/folder_lock.h"
 #include "platform/rs232.h"
 #include "platform/ui.h"
+#include "state_notice.h"
 
 namespace {
 
@@ -49,6 +51,13 @@ int veldra_main(int, char** argv) {
     if (InitRunTime(nullptr, argv, nullptr) == 0) {
         return -1;
     }
+    // One program per working folder, decided before any file in it is touched: a second one
+    // would save over this one's settings and move its live log aside.
+    const auto folder = veldra::platform::FolderLock::Take(".", "veldra-logger");
+    if (!folder.Refusal().empty()) {
+        MessagePopup("Error", folder.Refusal());
+        return -1;
+    }
     if (!load_panel(main_panel, MAIN_PANEL_RESOURCE) ||
         !load_panel(address_panel, ADDRESS_PANEL_RESOURCE) ||
         !load_panel(splash_panel, SPLASH_PANEL_RESOURCE)) {
@@ -60,11 +69,15 @@ int veldra_main(int, char** argv) {
     HidePanel(splash_panel);
 
     // A missing or unreadable settings file (the first run) leaves the panel file's values.
-    RecallPanelState(main_panel, kSettingsFileName, 1);
+    // One that is there but cannot be read is kept aside now, before the save at quit.
+    if (RecallPanelState(main_panel, kSettingsFileName, 1) < 0) {
+        KeepUnreadablePanelState(kSettingsFileName);
+    }
     measurement_timer = NewAsyncTimer(5.0, -1, 0, timer_callback, nullptr);
     // What the record held for these belonged to an earlier run.
     ResetTextBox(main_panel, log_view, "");
     SetCtrlVal(main_panel, status_line, "");
+    show_panel_state_notice();  // after the emptying, so it is there when the panel shows
     update_comport_hint();
 
     DisplayPanel(main_panel);

@@ -8,28 +8,12 @@
 #include <cerrno>
 #include <filesystem>
 #include <random>
-#include <utility>
+
+#include "regular_file.h"
 
 namespace veldra::ui {
 
 namespace {
-
-class Fd {
-  public:
-    explicit Fd(int fd) : fd_(fd) {}
-    Fd(const Fd&) = delete;
-    Fd& operator=(const Fd&) = delete;
-    ~Fd() {
-        if (fd_ >= 0) {
-            ::close(fd_);
-        }
-    }
-    int get() const { return fd_; }
-    int release() { return std::exchange(fd_, -1); }
-
-  private:
-    int fd_;
-};
 
 bool WriteAll(int fd, const std::string& data) {
     std::size_t done = 0;
@@ -48,14 +32,10 @@ bool WriteAll(int fd, const std::string& data) {
 
 }  // namespace
 
-bool ReadWholeFile(const std::string& path, std::string& contents) {
-    Fd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
-    if (fd.get() < 0) {
-        return false;
-    }
-    struct stat st {};
-    if (::fstat(fd.get(), &st) != 0 || !S_ISREG(st.st_mode)) {
-        return false;
+ReadResult ReadWholeFile(const std::string& path, std::string& contents, std::string& reason) {
+    Fd fd = OpenRegularFile(path, O_RDONLY, 0, reason);
+    if (!fd) {
+        return errno == ENOENT ? ReadResult::Missing : ReadResult::Unreadable;
     }
     contents.clear();
     char buffer[65536];
@@ -65,10 +45,11 @@ bool ReadWholeFile(const std::string& path, std::string& contents) {
             if (errno == EINTR) {
                 continue;
             }
-            return false;
+            reason = SystemReason(errno);
+            return ReadResult::Unreadable;
         }
         if (n == 0) {
-            return true;
+            return ReadResult::Read;
         }
         contents.append(buffer, static_cast<std::size_t>(n));
     }
@@ -85,7 +66,7 @@ bool WriteFileAtomically(const std::string& path, const std::string& contents) {
         (dir / ("." + target.filename().string() + ".tmp" + std::to_string(random()))).string();
     {
         Fd fd(::open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644));
-        if (fd.get() < 0) {
+        if (!fd) {
             return false;
         }
         const bool ok =
@@ -101,7 +82,7 @@ bool WriteFileAtomically(const std::string& path, const std::string& contents) {
     }
     // The rename is only durable once the directory entry is on disk too.
     Fd dirFd(::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-    if (dirFd.get() >= 0) {
+    if (dirFd) {
         ::fsync(dirFd.get());
     }
     return true;

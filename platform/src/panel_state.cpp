@@ -1,12 +1,17 @@
 // Panel-state records: every control value of a panel, by id, in one JSON document per file.
-// Recall validates the whole record before it touches the panel.
+// Recall validates the whole record before it touches the panel; a save never destroys a file
+// that holds no readable record, it keeps it aside first.
+#include <cerrno>
 #include <limits>
 #include <nlohmann/json.hpp>
 #include <set>
+#include <utility>
 
 #include "file_util.h"
+#include "platform/kept_file.h"
 #include "platform/ui.h"
 #include "registry.h"
+#include "regular_file.h"
 
 using namespace veldra::ui;
 using nlohmann::json;
@@ -69,10 +74,20 @@ bool ReadStored(const json& c, StoredControl& s, std::string& error) {
                 return false;
             }
             for (const json& item : c["items"]) {
+                // Numbered from 1, as the user counts the sensor list.
+                const std::string which =
+                    where + "list item " + std::to_string(s.items.size() + 1) + ": ";
                 ListItem i;
-                if (!item.is_object() || !item.contains("label") || !item["label"].is_string() ||
-                    !item.contains("value") || !ToInt(item["value"], i.value)) {
-                    error = where + "a list item lacks its label or value";
+                if (!item.is_object()) {
+                    error = which + "not an item with a label and a value";
+                    return false;
+                }
+                if (!item.contains("label") || !item["label"].is_string()) {
+                    error = which + "the label is not a text";
+                    return false;
+                }
+                if (!item.contains("value") || !ToInt(item["value"], i.value)) {
+                    error = which + "the value is not an integer";
                     return false;
                 }
                 i.label = item["label"].get<std::string>();
@@ -88,10 +103,50 @@ bool ReadStored(const json& c, StoredControl& s, std::string& error) {
 }  // namespace
 
 namespace veldra::ui {
+namespace {
+
+// Reads and checks the record in `file`: 0, or UIE_FILE_MISSING / UIE_FILE_FORMAT. `reason`
+// stays empty only for a readable record or no file at all.
+int ReadRecord(const std::string& file, std::string& bytes, PanelStateRecord& record,
+               std::string& reason) {
+    reason.clear();
+    switch (ReadWholeFile(file, bytes, reason)) {
+        case ReadResult::Missing:
+            reason.clear();
+            return UIE_FILE_MISSING;
+        case ReadResult::Unreadable:
+            return UIE_FILE_MISSING;
+        case ReadResult::Read:
+            break;
+    }
+    return ParsePanelState(bytes, record, reason);
+}
+
+void SetNotice(std::string text) {
+    Registry& r = TheRegistry();
+    const std::lock_guard lock(r.mutex);
+    r.panelStateNotice = std::move(text);
+}
+
+}  // namespace
 
 int ParsePanelState(std::string_view bytes, PanelStateRecord& record, std::string& error) {
-    const json doc = json::parse(bytes.begin(), bytes.end(), nullptr, false);
-    if (doc.is_discarded() || !doc.is_object()) {
+    if (bytes.empty()) {
+        error = "the file is empty";
+        return UIE_FILE_FORMAT;
+    }
+    json doc;
+    try {
+        doc = json::parse(bytes.begin(), bytes.end());
+    } catch (const json::parse_error& e) {
+        // The byte count tells a file cut off (a full disk, a copy broken off) from a damaged one.
+        error =
+            e.byte >= bytes.size()
+                ? "the record ends early, after " + std::to_string(bytes.size()) + " bytes"
+                : "not a panel-state record (no valid JSON at byte " + std::to_string(e.byte) + ")";
+        return UIE_FILE_FORMAT;
+    }
+    if (!doc.is_object()) {
         error = "not a panel-state record";
         return UIE_FILE_FORMAT;
     }
@@ -196,22 +251,30 @@ int SavePanelState(int panel, const std::string& file, int slot) {
             record.controls.push_back(std::move(s));
         }
     }
+    if (KeepUnreadablePanelState(file) < 0) {
+        return UIE_FILE_WRITE;  // what is there stays, even if this save is lost
+    }
     return WriteFileAtomically(file, SerialisePanelState(record)) ? 0 : UIE_FILE_WRITE;
 }
 
 int RecallPanelState(int panel, const std::string& file, int slot) {
     std::string bytes;
-    if (!ReadWholeFile(file, bytes)) {
-        return UIE_FILE_MISSING;
-    }
+    std::string reason;
     PanelStateRecord record;
-    std::string error;
-    if (const int parsed = ParsePanelState(bytes, record, error); parsed < 0) {
-        return parsed;
+    const int read = ReadRecord(file, bytes, record, reason);
+    if (read == UIE_FILE_MISSING && reason.empty()) {
+        SetNotice("");  // no file at all (the first run): nothing to tell
+        return read;
     }
-    if (record.slot != slot) {
-        return UIE_FILE_FORMAT;
+    if (read == 0 && record.slot != slot) {
+        reason = "it holds the values of slot " + std::to_string(record.slot) + ", not of slot " +
+                 std::to_string(slot);
     }
+    if (!reason.empty()) {
+        SetNotice(file + " could not be read (" + reason + ")");
+        return read < 0 ? read : UIE_FILE_FORMAT;
+    }
+    SetNotice("");
     Registry& r = TheRegistry();
     std::unique_lock lock(r.mutex);
     Panel* p = FindPanel(r, panel);
@@ -254,4 +317,34 @@ int RecallPanelState(int panel, const std::string& file, int slot) {
         NotifyFrontEnd();
     }
     return 0;
+}
+
+int KeepUnreadablePanelState(const std::string& file) {
+    std::string bytes;
+    std::string reason;
+    PanelStateRecord record;
+    ReadRecord(file, bytes, record, reason);
+    if (reason.empty()) {
+        SetNotice("");
+        return 0;  // a readable record, or nothing there
+    }
+    const veldra::platform::KeptFile kept = veldra::platform::KeepUnderDatedName(file);
+    if (!kept.ok && kept.error == ENOENT) {
+        SetNotice("");
+        return 0;  // gone meanwhile (another save kept it first)
+    }
+    if (!kept.ok) {
+        SetNotice(file + " could not be read (" + reason +
+                  "), and it could not be kept under another name (" + SystemReason(kept.error) +
+                  "), so it was not replaced");
+        return UIE_FILE_WRITE;
+    }
+    SetNotice(file + " could not be read (" + reason + "); kept as " + kept.newPath);
+    return 1;
+}
+
+std::string TakePanelStateNotice() {
+    Registry& r = TheRegistry();
+    const std::lock_guard lock(r.mutex);
+    return std::exchange(r.panelStateNotice, std::string());
 }

@@ -107,9 +107,10 @@ int LoadPanel(int, const std::string& file, int resourceId) {
         }
     }
     std::string bytes;
-    if (!ReadWholeFile(ResolvePanelFile(file), bytes)) {
+    std::string reason;
+    if (ReadWholeFile(ResolvePanelFile(file), bytes, reason) != ReadResult::Read) {
         const std::lock_guard lock(r.mutex);
-        r.lastLoadError = file + ": cannot be opened";
+        r.lastLoadError = file + ": cannot be opened (" + reason + ")";
         return UIE_FILE_MISSING;
     }
     PanelDef def;

@@ -47,6 +47,7 @@ struct Registry {
     std::map<int, std::unique_ptr<Panel>> panels;
     int nextHandle = 1;
     std::string lastLoadError;
+    std::string panelStateNotice;  // a settings or configuration file that could not be read
     // Read under mutex (to decide whether to track view changes) or under frontEndMutex (to
     // notify); changed only with both held, so a front-end is never told after it is gone.
     FrontEnd* frontEnd = nullptr;

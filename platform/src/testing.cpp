@@ -28,6 +28,7 @@ void ResetUiForTesting() {
         r.initialised = false;
         r.nextHandle = 1;
         r.lastLoadError.clear();
+        r.panelStateNotice.clear();
     }
     NotifyFrontEnd();
     ResetEventLoop();

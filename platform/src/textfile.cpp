@@ -1,5 +1,5 @@
-// Text files for the logs over POSIX descriptors: a handle table, whole-line writes that leave
-// no torn line behind on failure, and fdatasync.
+// Text files for the logs over POSIX descriptors: a handle table, regular files only, whole-line
+// writes that leave no torn line behind on failure, and fdatasync.
 #include "platform/textfile.h"
 
 #include <fcntl.h>
@@ -11,6 +11,12 @@
 #include <memory>
 #include <mutex>
 #include <utility>
+
+#include "regular_file.h"
+
+using veldra::ui::Fd;
+using veldra::ui::OpenRegularFile;
+using veldra::ui::SystemReason;
 
 namespace {
 
@@ -28,6 +34,7 @@ struct OpenTextFile {
 std::mutex tableMutex;
 std::map<int, std::shared_ptr<OpenTextFile>> table;
 int nextHandle = 1;
+thread_local std::string lastOpenError;
 
 std::shared_ptr<OpenTextFile> Lookup(int handle) {
     const std::lock_guard lock(tableMutex);
@@ -38,7 +45,8 @@ std::shared_ptr<OpenTextFile> Lookup(int handle) {
 }  // namespace
 
 int OpenFile(const std::string& path, int mode, int action, int) {
-    int flags = O_CLOEXEC;
+    lastOpenError.clear();
+    int flags = 0;
     switch (mode) {
         case VAL_READ_WRITE:
             flags |= O_RDWR | O_CREAT;
@@ -50,26 +58,38 @@ int OpenFile(const std::string& path, int mode, int action, int) {
             flags |= O_WRONLY | O_CREAT;
             break;
         default:
+            lastOpenError = "unknown open mode";
             return -1;
     }
     const bool writable = mode != VAL_READ_ONLY;
-    if (action == VAL_TRUNCATE && writable) {
-        flags |= O_TRUNC;
-    } else if (action == VAL_APPEND) {
+    if (action == VAL_APPEND) {
         flags |= O_APPEND;
     } else if (action != VAL_OPEN_AS_IS && action != VAL_TRUNCATE) {
+        lastOpenError = "unknown open action";
+        return -1;
+    }
+    // Emptied only once it is known to be a regular file: never a device given as a log path.
+    Fd fd = OpenRegularFile(path, flags, 0644, lastOpenError);
+    if (!fd) {
+        return -1;
+    }
+    if (action == VAL_TRUNCATE && writable && ::ftruncate(fd.get(), 0) != 0) {
+        const int error = errno;
+        lastOpenError = SystemReason(error);
+        errno = error;
         return -1;
     }
     auto file = std::make_shared<OpenTextFile>();
-    file->fd = ::open(path.c_str(), flags, 0644);
-    if (file->fd < 0) {
-        return -1;
-    }
+    file->fd = fd.release();
     file->append = (flags & O_APPEND) != 0;
     const std::lock_guard lock(tableMutex);
     const int handle = nextHandle++;
     table.emplace(handle, std::move(file));
     return handle;
+}
+
+std::string LastOpenFileError() {
+    return lastOpenError;
 }
 
 int WriteLine(int handle, std::string_view text, int count) {

@@ -3,9 +3,12 @@
 
 #include <unistd.h>
 
+#include <chrono>
 #include <cstdlib>
 #include <fstream>
+#include <future>
 #include <iterator>
+#include <thread>
 
 #include "asynctimer/asynctimer.h"
 #include "logging/logging.h"
@@ -54,6 +57,32 @@ void AppTest::LoadPanels() {
     ASSERT_GE(main_panel, 0) << LastPanelFileError();
     ASSERT_GE(address_panel, 0) << LastPanelFileError();
     ASSERT_GE(splash_panel, 0) << LastPanelFileError();
+}
+
+int AppTest::RunProgram(std::function<void()> user) {
+    using namespace std::chrono_literals;
+    std::thread person([&] {
+        const auto deadline = std::chrono::steady_clock::now() + 60s;
+        while (!IsUserInterfaceRunning() && std::chrono::steady_clock::now() < deadline) {
+            std::this_thread::sleep_for(5ms);
+        }
+        user();
+        SimulateCommit(main_panel, MAIN_QUIT);
+    });
+    char name[] = "veldra-logger";
+    char* argv[] = {name, nullptr};
+    const int result = veldra_main(1, argv);
+    person.join();
+    return result;
+}
+
+void AppTest::InLoop(const std::function<void()>& work) {
+    std::promise<void> done;
+    PostToUserInterface([&] {
+        work();
+        done.set_value();
+    });
+    done.get_future().wait();
 }
 
 std::vector<Item> AppTest::ListItems(int panel, int control) const {

@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <deque>
 #include <filesystem>
+#include <functional>
 #include <memory>
 #include <string>
 #include <utility>
@@ -72,6 +73,12 @@ class AppTest : public ::testing::Test {
 
     // Loads the three panels into the program-wide handles, as start-up does.
     void LoadPanels();
+
+    // Runs the program on this thread while `user` acts on another, as a person at the screen
+    // would; afterwards the person presses Quit. Returns main's result.
+    int RunProgram(std::function<void()> user);
+    // Runs work inside the event loop, behind everything queued before, and waits for it.
+    static void InLoop(const std::function<void()>& work);
 
     std::vector<Item> ListItems(int panel = -1, int control = sensor_list) const;
     PanelValues Current() const;

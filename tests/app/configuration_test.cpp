@@ -1,12 +1,16 @@
 // Saving and loading configuration files through the file dialog, answered by a script.
+#include <sys/stat.h>
+
 #include <filesystem>
 #include <fstream>
+#include <iterator>
 #include <string>
 #include <vector>
 
 #include "app_fixture.h"
 #include "asynctimer/asynctimer.h"
 #include "logging/logging.h"
+#include "platform/kept_file.h"
 
 namespace veldra_test {
 namespace {
@@ -91,7 +95,9 @@ TEST_F(ConfigurationTest, LoadingReplacesTheWholeStateKeepingListOrderAndEmpties
     EXPECT_EQ(Text(status_line), "");
 }
 
-TEST_F(ConfigurationTest, AFailedLoadOnlyEmptiesTheViews) {
+// A failed load changes nothing but the views; the status line then says why, unless there was
+// simply no file.
+TEST_F(ConfigurationTest, AFailedLoadOnlyEmptiesTheViewsAndSaysWhy) {
     std::ofstream(dir_ / "garbage.set") << "this is not a panel state\n";
     std::ofstream(dir_ / "empty.set");
     {
@@ -100,18 +106,25 @@ TEST_F(ConfigurationTest, AFailedLoadOnlyEmptiesTheViews) {
         const auto size = std::filesystem::file_size(dir_ / "whole.set");
         std::filesystem::resize_file(dir_ / "whole.set", size / 2);
     }
+    const auto half = std::filesystem::file_size(dir_ / "whole.set");
     struct Case {
         const char* name;
         std::string path;
         int result;
+        std::string reason;  // empty: nothing to say
     };
     const Case cases[] = {
-        {"missing, named as new", (dir_ / "missing.set").string(), VAL_NEW_FILE_SELECTED},
-        {"missing, named as existing", (dir_ / "gone.set").string(), VAL_EXISTING_FILE_SELECTED},
-        {"not a record", (dir_ / "garbage.set").string(), VAL_EXISTING_FILE_SELECTED},
-        {"empty file", (dir_ / "empty.set").string(), VAL_EXISTING_FILE_SELECTED},
-        {"truncated record", (dir_ / "whole.set").string(), VAL_EXISTING_FILE_SELECTED},
-        {"a directory", dir_.string() + "/sub.set", VAL_EXISTING_FILE_SELECTED},
+        {"missing, named as new", (dir_ / "missing.set").string(), VAL_NEW_FILE_SELECTED, ""},
+        {"missing, named as existing", (dir_ / "gone.set").string(), VAL_EXISTING_FILE_SELECTED,
+         ""},
+        {"not a record", (dir_ / "garbage.set").string(), VAL_EXISTING_FILE_SELECTED,
+         "not a panel-state record (no valid JSON at byte 2)"},
+        {"empty file", (dir_ / "empty.set").string(), VAL_EXISTING_FILE_SELECTED,
+         "the file is empty"},
+        {"truncated record", (dir_ / "whole.set").string(), VAL_EXISTING_FILE_SELECTED,
+         "the record ends early, after " + std::to_string(half) + " bytes"},
+        {"a directory", dir_.string() + "/sub.set", VAL_EXISTING_FILE_SELECTED,
+         "it is a directory, not a regular file"},
     };
     std::filesystem::create_directory(dir_ / "sub.set");
     for (const Case& c : cases) {
@@ -121,8 +134,33 @@ TEST_F(ConfigurationTest, AFailedLoadOnlyEmptiesTheViews) {
         Load(c.path, c.result);
         EXPECT_EQ(Current(), before);
         EXPECT_EQ(TextBox(log_view), "");
-        EXPECT_EQ(Text(status_line), "");
+        EXPECT_EQ(Text(status_line),
+                  c.reason.empty() ? "" : c.path + " could not be read (" + c.reason + ")");
     }
+    EXPECT_TRUE(popups_.messages.empty());
+}
+
+// Saving over a file that holds no configuration keeps it under a dated name first, and the
+// status line says where; the saved configuration then loads as any other.
+TEST_F(ConfigurationTest, SavingOverAFileThatIsNoConfigurationKeepsIt) {
+    const std::string path = (dir_ / "plant.set").string();
+    std::ofstream(path) << "notes about the plant, not a configuration\n";
+    struct stat st {};
+    ASSERT_EQ(::stat(path.c_str(), &st), 0);
+    const std::string kept = veldra::platform::DatedName(path, st.st_mtim.tv_sec, 0);
+    Fill({0x111111}, 5, 2, "/tmp/first.txt", "", "");
+    const PanelValues saved = Current();
+    Save(path, VAL_EXISTING_FILE_SELECTED);
+    EXPECT_EQ(Text(status_line), path +
+                                     " could not be read (not a panel-state record (no valid "
+                                     "JSON at byte 2)); kept as " +
+                                     kept);
+    std::ifstream in(kept);
+    EXPECT_EQ(std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()),
+              "notes about the plant, not a configuration\n");
+    Fill({}, 30, 7, "/tmp/other.txt", "", "");
+    Load(path);
+    EXPECT_EQ(Current(), saved);
     EXPECT_TRUE(popups_.messages.empty());
 }
 

@@ -1,10 +1,14 @@
-// The program's whole life, headless: start-up with and without a settings file, quitting
-// (also in the middle of a logging session), and start-up failures of the panel file.
+// The program's whole life, headless: start-up with and without a settings file (also one
+// that cannot be read), quitting (also in the middle of a logging session), and start-up
+// failures of the panel file.
+#include <sys/stat.h>
+
 #include <chrono>
 #include <filesystem>
 #include <fstream>
 #include <functional>
 #include <future>
+#include <iterator>
 #include <set>
 #include <thread>
 
@@ -13,6 +17,7 @@
 #include "app_fixture.h"
 #include "asynctimer/asynctimer.h"
 #include "logging/logging.h"
+#include "platform/kept_file.h"
 #include "platform/rs232.h"
 #include "sim/sensor_sim.h"
 
@@ -21,36 +26,7 @@ namespace {
 
 using namespace std::chrono_literals;
 
-class ProgramTest : public AppTest {
-  protected:
-    // Runs the program on this thread while `user` acts on another, as a person at the screen
-    // would; afterwards the person presses Quit. Returns main's result.
-    int RunProgram(std::function<void()> user) {
-        std::thread person([&] {
-            const auto deadline = std::chrono::steady_clock::now() + 60s;
-            while (!IsUserInterfaceRunning() && std::chrono::steady_clock::now() < deadline) {
-                std::this_thread::sleep_for(5ms);
-            }
-            user();
-            SimulateCommit(main_panel, MAIN_QUIT);
-        });
-        char name[] = "veldra-logger";
-        char* argv[] = {name, nullptr};
-        const int result = veldra_main(1, argv);
-        person.join();
-        return result;
-    }
-
-    // Runs work inside the event loop, behind everything queued before, and waits for it.
-    static void InLoop(const std::function<void()>& work) {
-        std::promise<void> done;
-        PostToUserInterface([&] {
-            work();
-            done.set_value();
-        });
-        done.get_future().wait();
-    }
-};
+class ProgramTest : public AppTest {};
 
 TEST_F(ProgramTest, FirstRunShowsThePanelFilesValuesWithEmptyViews) {
     // What a fresh load of the main panel holds, before the program runs.
@@ -151,10 +127,94 @@ TEST_F(ProgramTest, QuitRightAfterStartWritesTheSettingsAndClosesPortZeroHarmles
     LoadPanels();
     ASSERT_EQ(RecallPanelState(main_panel, kSettingsFileName, 1), 0);
     EXPECT_EQ(Current(), atQuit);
-    // Written atomically: nothing but the panel file and the settings file is left behind.
+    // Written atomically: nothing but the panel file and the settings file is left behind, and
+    // the old file that could not be read, kept under a dated name.
+    int kept = 0;
     for (const auto& entry : std::filesystem::directory_iterator(dir_)) {
         const auto name = entry.path().filename().string();
+        if (name.starts_with("settings.2") && name.ends_with(".txt")) {
+            ++kept;
+            continue;
+        }
         EXPECT_TRUE(name == kPanelFileName || name == kSettingsFileName) << name;
+    }
+    EXPECT_EQ(kept, 1);
+}
+
+// A settings file that is there but cannot be read is not replaced by the panel file's values
+// at quit: it is kept under a dated name beside the new one, bytes intact, and the status line
+// says so when the main panel shows. One bad item loads nothing, and the notice names it.
+TEST_F(ProgramTest, ASettingsFileThatCannotBeReadIsKeptAndSaid) {
+    LoadPanels();
+    const PanelValues fresh = Current();
+    ClearSensorList();
+    for (int a : {0x0A1B2C, 0x01A2B3, 0x00FE01}) {
+        InsertListItem(main_panel, sensor_list, -1, sensor_label(a), a);
+    }
+    ASSERT_EQ(SavePanelState(main_panel, kSettingsFileName, 1), 0);
+    std::string valid;
+    {
+        std::ifstream in(kSettingsFileName, std::ios::binary);
+        valid.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+    }
+    std::string wrongType = valid;
+    const std::string third = "\"value\": " + std::to_string(0x00FE01);
+    wrongType.replace(wrongType.find(third), third.size(), "\"value\": \"00fe01\"");
+    struct Case {
+        const char* name;
+        std::string bytes;
+        std::string reason;
+    };
+    const Case cases[] = {
+        {"truncated", valid.substr(0, 100), "the record ends early, after 100 bytes"},
+        {"binary",
+         std::string("\x7f"
+                     "ELF\x02\x01\x00\x00",
+                     8),
+         "not a panel-state record (no valid JSON at byte 1)"},
+        {"too deep", std::string(200000, '[') + std::string(200000, ']'),
+         "not a panel-state record"},
+        {"an item of the wrong type", wrongType,
+         "control 21: list item 3: the value is not an integer"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        for (const auto& entry : std::filesystem::directory_iterator(dir_)) {
+            if (entry.path().filename().string().starts_with("settings.")) {
+                std::filesystem::remove(entry.path());
+            }
+        }
+        std::ofstream(kSettingsFileName, std::ios::binary) << c.bytes;
+        struct stat st {};
+        ASSERT_EQ(::stat(kSettingsFileName, &st), 0);
+        const std::string kept =
+            veldra::platform::DatedName(kSettingsFileName, st.st_mtim.tv_sec, 0);
+        ResetUiForTesting();
+        ASSERT_NE(InitRunTime(callback_names()), 0);
+        SetDelayScaleForTesting(0.0);
+
+        PanelValues shown{};
+        std::string status = "unread";
+        bool mainVisible = false;
+        const int result = RunProgram([&] {
+            InLoop([&] {
+                shown = Current();
+                status = Text(status_line);
+                mainVisible = IsPanelVisible(main_panel);
+            });
+        });
+        EXPECT_EQ(result, 0);
+        EXPECT_TRUE(mainVisible);
+        EXPECT_EQ(shown, fresh);
+        EXPECT_EQ(status, std::string(kSettingsFileName) + " could not be read (" + c.reason +
+                              "); kept as " + kept);
+        std::ifstream in(kept, std::ios::binary);
+        EXPECT_EQ(std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()),
+                  c.bytes);
+        // The quit saved the panel's values as a new, readable settings file.
+        LoadPanels();
+        EXPECT_EQ(RecallPanelState(main_panel, kSettingsFileName, 1), 0);
+        EXPECT_EQ(TakePanelStateNotice(), "");
     }
 }
 

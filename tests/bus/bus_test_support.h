@@ -5,6 +5,7 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <stdlib.h>
+#include <termios.h>
 #include <unistd.h>
 
 #include <chrono>
@@ -85,6 +86,13 @@ class RawPty {
         return result;
     }
     void hang_up() { master_.reset(); }
+    // The line settings of the slave side, read through the master: a second open of the slave
+    // would be refused while the port holds it exclusively.
+    termios line_settings() const {
+        termios t{};
+        ::tcgetattr(master_.get(), &t);
+        return t;
+    }
 
   private:
     veldra::serial::UniqueFd master_;

@@ -1,7 +1,8 @@
 // Serial ports over pseudo-terminals: settings, writing and reading, the time-out, flushing,
-// and the threaded cases: abort and close waking a waiting reader, a device that goes away
-// mid-wait and comes back.
+// the device held exclusively, and the threaded cases: abort and close waking a waiting reader, a
+// device that goes away mid-wait and comes back.
 #include <gtest/gtest.h>
+#include <sys/ioctl.h>
 #include <termios.h>
 
 #include <atomic>
@@ -66,17 +67,51 @@ TEST_F(SerialPortTest, ReopeningReconfiguresTheOpenPort) {
     ASSERT_EQ(open_port(9600), 0);
     pty->write({0x42});
     ASSERT_EQ(open_port(19200, 2, 7, 2), 0);
-    termios t{};
-    const veldra::serial::UniqueFd slave(  // a second look at the same line
-        ::open(pty->slave_path().c_str(), O_RDWR | O_NOCTTY));
-    ASSERT_TRUE(slave);
-    ASSERT_EQ(::tcgetattr(slave.get(), &t), 0);
+    const termios t = pty->line_settings();
     // A pseudo-terminal keeps only the speed and stop bits (it forces 8 bits, no parity).
     EXPECT_EQ(::cfgetospeed(&t), B19200);
     EXPECT_TRUE(t.c_cflag & CSTOPB);
     EXPECT_FALSE(t.c_lflag & (ICANON | ECHO));
     SetComTime(kPort, 1.0);
     EXPECT_EQ(ComRdByte(kPort), 0x42);  // the reconfigured port kept its descriptor and input
+}
+
+// One program per port: while the port is open nobody else gets the device (another port
+// number mapped to it stands for another program here: the lock binds every open but our own
+// descriptor's), and a refused open leaves the line's settings alone. Our own reopen paths
+// still work, and a close gives the device free again.
+TEST_F(SerialPortTest, TheDeviceIsHeldExclusivelyUntilClosed) {
+    constexpr int kOther = kPort + 1;
+    use_map_file(map, {std::to_string(kPort) + " " + pty->slave_path(),
+                       std::to_string(kOther) + " " + pty->slave_path()});
+    const auto speed = [&] {
+        const termios t = pty->line_settings();
+        return ::cfgetospeed(&t);
+    };
+    const auto exclusive_mode = [&] {
+        // Root may still open a terminal in exclusive mode; anyone else is refused outright.
+        const veldra::serial::UniqueFd look(::open(pty->slave_path().c_str(), O_RDWR | O_NOCTTY));
+        if (!look) {
+            return errno == EBUSY ? 1 : -1;
+        }
+        int on = -1;
+        return ::ioctl(look.get(), TIOCGEXCL, &on) == 0 ? on : -1;
+    };
+
+    ASSERT_EQ(open_port(9600), 0);
+    EXPECT_EQ(exclusive_mode(), 1);
+    EXPECT_EQ(OpenComConfig(kOther, "", 19200, 0, 8, 1, 512, 512), COM_ERR_BUSY);
+    EXPECT_EQ(speed(), B9600);
+    ASSERT_EQ(open_port(19200), 0);  // in place, on our own descriptor
+    EXPECT_EQ(speed(), B19200);
+    ASSERT_EQ(CloseCom(kPort), 0);
+    EXPECT_EQ(exclusive_mode(), 0);
+    ASSERT_EQ(open_port(), 0);  // closed and opened again
+    EXPECT_EQ(OpenComConfig(kOther, "", 9600, 0, 8, 1, 512, 512), COM_ERR_BUSY);
+    ASSERT_EQ(CloseCom(kPort), 0);
+    EXPECT_EQ(OpenComConfig(kOther, "", 9600, 0, 8, 1, 512, 512), 0);
+    EXPECT_EQ(open_port(), COM_ERR_BUSY);
+    EXPECT_EQ(CloseCom(kOther), 0);
 }
 
 TEST_F(SerialPortTest, RefusesSettingsItCannotApply) {

@@ -18,6 +18,7 @@
 #include "logging/reply_status.h"
 #include "platform/rs232.h"
 #include "platform/wall_clock.h"
+#include "unwritable_file.h"
 
 namespace {
 
@@ -227,16 +228,19 @@ TEST_F(LogObservers, WorkedExampleFilesByteForByte) {
     EXPECT_TRUE(notices_.seen.empty());
 }
 
-// A full device: one notice that names the file, the reason and the time, not one per line.
+// A file that refuses writes: one notice that names the file, the reason and the time, not one
+// per line.
 TEST_F(LogObservers, FailedWritesAreReportedOnce) {
-    fs::create_symlink("/dev/full", dir_ / "full.txt");
+    const logging_test::UnwritableFile full(dir_ / "full.txt");
+    ASSERT_TRUE(full.ready());
     TextLogObserver text(notices_);
     text.attach(open(dir_ / "full.txt"));
     run(text);
     ASSERT_EQ(notices_.seen.size(), 1u);
     EXPECT_EQ(notices_.seen[0].kind, NoticeKind::WriteFailed);
     EXPECT_EQ(notices_.seen[0].text, "Writing the log failed: " + (dir_ / "full.txt").string() +
-                                         ": No space left on device (since 14:07:09)");
+                                         ": " + logging_test::UnwritableFile::kReason +
+                                         " (since 14:07:09)");
     EXPECT_EQ(notices_.seen[0].when, ReadWallClock().utc);
 }
 

@@ -22,6 +22,7 @@
 #include "platform/rs232.h"
 #include "platform/wall_clock.h"
 #include "sim/sensor_sim.h"
+#include "unwritable_file.h"
 
 namespace {
 
@@ -447,7 +448,8 @@ TEST_F(CoreSession, CycleOverrunNamesTheSlowSensor) {
 // own failure is not told again, and logging goes on in the other file.
 TEST_F(CoreSession, WriteFailuresAreNoticedAfterTheStart) {
     bus({kGood});
-    fs::create_symlink("/dev/full", dir_ / "field.txt");
+    const logging_test::UnwritableFile full(dir_ / "field.txt");
+    ASSERT_TRUE(full.ready());
     Session& session = this->session({kGood});
     start_and_pause_after_first_cycle(session);
     session.tick();
@@ -459,8 +461,8 @@ TEST_F(CoreSession, WriteFailuresAreNoticedAfterTheStart) {
     const auto notices = recorder_.notices();
     ASSERT_EQ(notices.size(), 1u);
     EXPECT_EQ(notices[0].kind, NoticeKind::WriteFailed);
-    EXPECT_EQ(notices[0].text, "Writing the log failed: " + (dir_ / "field.txt").string() +
-                                   ": No space left on device (since 14:07:09)");
+    EXPECT_EQ(notices[0].text, "Writing the log failed: " + (dir_ / "field.txt").string() + ": " +
+                                   logging_test::UnwritableFile::kReason + " (since 14:07:09)");
     EXPECT_EQ(line_count(dir_ / "field.csv"), 5u);
 }
 

@@ -1,13 +1,17 @@
 // The start/stop command: the interval rule, the checks in their order, refused starts that
 // change nothing, kept earlier logs, failed writes, and stops that never wait for a silent
 // sensor or use a closed file.
+#include <fcntl.h>
+#include <sys/mman.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <array>
 #include <chrono>
 #include <filesystem>
 #include <fstream>
+#include <memory>
 #include <string>
 #include <thread>
 #include <vector>
@@ -19,6 +23,7 @@
 #include "logging_fixture.h"
 #include "platform/rs232.h"
 #include "platform/ui_testing.h"
+#include "unwritable_file.h"
 
 namespace logging_test {
 namespace {
@@ -154,13 +159,13 @@ TEST_F(LoggingSession, ChecksInTheirOrder) {
 // A start whose files cannot be prepared is refused with an "Error" naming the file.
 TEST_F(LoggingSession, UnusableLogFilesRefuseTheStart) {
     struct Case {
-        const char* name;
+        std::string name;
         std::string logfile;
         std::string named;
     };
     sim({kSensor});
     fs::create_directory(dir_ / "blocked.csv");
-    const std::vector<Case> cases{
+    std::vector<Case> cases{
         {"text log in a missing folder", (dir_ / "missing/field.txt").string(),
          (dir_ / "missing/field.txt").string()},
         {"CSV log cannot be opened", (dir_ / "blocked.txt").string(),
@@ -170,6 +175,21 @@ TEST_F(LoggingSession, UnusableLogFilesRefuseTheStart) {
         {"too short for a CSV path", "ab", "\"ab\""},
         {"empty", "", "\"\""},
     };
+    // Only a regular file is a log file: the box names the path and what it is instead. A named
+    // pipe neither blocks the start nor receives a byte; a device is never emptied.
+    const fs::path pipe = dir_ / "pipe.txt";
+    ASSERT_EQ(mkfifo(pipe.c_str(), 0644), 0);
+    fs::create_directory(dir_ / "folder.txt");
+    for (const auto& [path, kind] : std::vector<std::pair<std::string, std::string>>{
+             {pipe.string(), "a named pipe (FIFO)"},
+             {"/dev/null", "a character device"},
+             {(dir_ / "folder.txt").string(), "a directory"}}) {
+        cases.push_back({kind, path,
+                         "The log file \"" + path + "\" could not be opened (it is " + kind +
+                             ", not a regular file)."});
+    }
+    const int pipeReader = ::open(pipe.c_str(), O_RDONLY | O_NONBLOCK);
+    ASSERT_GE(pipeReader, 0);
     add_sensor(kSensor);
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
@@ -186,6 +206,9 @@ TEST_F(LoggingSession, UnusableLogFilesRefuseTheStart) {
     }
     // The text log that was opened before the CSV log failed is left empty, not half-headed.
     EXPECT_EQ(read_file(dir_ / "blocked.txt"), "");
+    char byte = 0;
+    EXPECT_LE(::read(pipeReader, &byte, 1), 0);
+    ::close(pipeReader);
 }
 
 // Start, stop, start: the earlier logs are kept under dated names, the new ones start afresh.
@@ -278,12 +301,13 @@ TEST_F(LoggingSession, StopAlwaysStops) {
 TEST_F(LoggingSession, FailedWritesAreShownAndLoggingGoesOn) {
     sim({kSensor});
     add_sensor(kSensor);
-    fs::create_symlink("/dev/full", text_path_);
+    auto sealed = std::make_unique<UnwritableFile>(text_path_);
+    ASSERT_TRUE(sealed->ready());
     set_fields(kSimPort, 3, text_path_.string());
     start_and_pause_after_first_cycle();
     expect_running();
     EXPECT_EQ(field_text(log_error_line), "Writing the log failed: " + text_path_.string() +
-                                              ": No space left on device (since 14:07:09)");
+                                              ": Operation not permitted (since 14:07:09)");
     run_cycle();
     EXPECT_EQ(read_lines(csv_path_).size(), 5u);
     press_start_stop();
@@ -291,6 +315,7 @@ TEST_F(LoggingSession, FailedWritesAreShownAndLoggingGoesOn) {
     EXPECT_NE(field_text(log_error_line), "");
     fs::remove(text_path_);
     fs::remove(csv_path_);
+    sealed.reset();
     press_start_stop();
     expect_running();
     EXPECT_EQ(field_text(log_error_line), "");

@@ -1,8 +1,13 @@
-// Shared set-up for the facade tests: a fresh model, callbacks that count their calls, and the
-// program's own panel file loaded by resource number.
+// Shared set-up for the facade tests: a fresh model, callbacks that count their calls, the
+// program's own panel file loaded by resource number, and names that are no regular files.
 #pragma once
 
 #include <gtest/gtest.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
+#include <sys/un.h>
+#include <unistd.h>
 
 #include <atomic>
 #include <filesystem>
@@ -101,6 +106,39 @@ class TempDir {
   private:
     std::filesystem::path path_;
 };
+
+// Names under which there is no regular file, each with the kind a refusal must name: a named
+// pipe (a plain open for reading would wait for a writer for ever), a socket, a directory, two
+// character devices, and a block device where this machine lets the test make one.
+struct NotRegularFile {
+    std::string path;
+    std::string kind;
+};
+inline std::vector<NotRegularFile> MakeNotRegularFiles(const TempDir& dir,
+                                                       const std::string& extension) {
+    std::vector<NotRegularFile> files;
+    const std::string fifo = dir.file("pipe" + extension);
+    EXPECT_EQ(::mkfifo(fifo.c_str(), 0644), 0);
+    files.push_back({fifo, "a named pipe (FIFO)"});
+    const std::string socketPath = dir.file("socket" + extension);
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    socketPath.copy(address.sun_path, sizeof address.sun_path - 1);
+    const int s = ::socket(AF_UNIX, SOCK_STREAM, 0);
+    EXPECT_EQ(::bind(s, reinterpret_cast<const sockaddr*>(&address), sizeof address), 0);
+    ::close(s);  // the socket file stays
+    files.push_back({socketPath, "a socket"});
+    const std::string sub = dir.file("folder" + extension);
+    std::filesystem::create_directory(sub);
+    files.push_back({sub, "a directory"});
+    files.push_back({"/dev/null", "a character device"});
+    files.push_back({"/dev/zero", "a character device"});  // reading it would never end
+    const std::string block = dir.file("disk" + extension);
+    if (::mknod(block.c_str(), S_IFBLK | 0600, makedev(7, 0)) == 0) {
+        files.push_back({block, "a block device"});
+    }
+    return files;
+}
 
 class PanelTest : public ::testing::Test {
   protected:

@@ -131,9 +131,9 @@ TEST(PanelFile, LoadFailuresGiveNegativeCodesAndAReason) {
         std::string file;
         int resource;
         int expected;
-        const char* reason;
+        std::string reason;
     };
-    const Case cases[] = {
+    std::vector<Case> cases = {
         {dir.file("missing.uir"), 2, UIE_FILE_MISSING, "cannot be opened"},
         {malformed, 2, UIE_FILE_FORMAT, "JSON"},
         {withoutSplash, 3, UIE_NO_RESOURCE, "no panel 3"},
@@ -141,6 +141,10 @@ TEST(PanelFile, LoadFailuresGiveNegativeCodesAndAReason) {
         {other, 2, UIE_FILE_FORMAT, "not a panel file"},
         {badKindFile, 2, UIE_FILE_FORMAT, "gauge"},
     };
+    // A named pipe or a device under the name fails at once, saying what it is.
+    for (const auto& f : fixture::MakeNotRegularFiles(dir, ".uir")) {
+        cases.push_back({f.path, 2, UIE_FILE_MISSING, "cannot be opened (it is " + f.kind});
+    }
     ResetUiForTesting();
     const auto names = fixture::Names();
     EXPECT_EQ(LoadPanel(0, kPanelFile, 2), UIE_NOT_INITIALISED);

@@ -1,13 +1,18 @@
-// Panel-state files: every kind of control survives a round trip, and a file that is not a
-// whole, valid record of ours changes nothing.
+// Panel-state files: every kind of control survives a round trip, a file that is not a whole,
+// valid record of ours changes nothing and says why, and a save keeps such a file aside.
 #include <gtest/gtest.h>
+
+#include <sys/stat.h>
 
 #include <filesystem>
 #include <fstream>
+#include <functional>
+#include <optional>
 #include <sstream>
 
 #include "app/panel_ids.h"
 #include "fixture.h"
+#include "platform/kept_file.h"
 
 namespace {
 
@@ -104,32 +109,118 @@ TEST_F(PanelStateTest, BadFilesFailAndChangeNothing) {
     const std::string before = Snapshot(mainPanel);
 
     static constexpr char kGarbage[] = "\x01\xff\xfe garbage \0 here";
+    const std::string truncated = valid.substr(0, valid.size() * 2 / 3);
     struct Case {
-        const char* name;
-        std::optional<std::string> content;  // nullopt: no file at all
+        std::string name;
+        std::optional<std::string> content;  // nullopt: no file at all, or path is given
         int expected;
+        std::string reason;  // what the notice says in brackets; empty: no notice
+        std::string path = {};
     };
-    const Case cases[] = {
-        {"missing", std::nullopt, UIE_FILE_MISSING},
-        {"empty", std::string(), UIE_FILE_FORMAT},
-        {"truncated", valid.substr(0, valid.size() * 2 / 3), UIE_FILE_FORMAT},
-        {"garbage", std::string(kGarbage, sizeof kGarbage - 1), UIE_FILE_FORMAT},
-        {"newer format", newer, UIE_FILE_FORMAT},
-        {"other program", foreign, UIE_FILE_FORMAT},
-        {"list value of the wrong type", badItem, UIE_FILE_FORMAT},
-        {"control stored twice", twice, UIE_FILE_FORMAT},
-        {"a panel file", Slurp(fixture::kPanelFile), UIE_FILE_FORMAT},
+    std::vector<Case> cases = {
+        {"missing", std::nullopt, UIE_FILE_MISSING, ""},
+        {"empty", std::string(), UIE_FILE_FORMAT, "the file is empty"},
+        {"truncated", truncated, UIE_FILE_FORMAT,
+         "the record ends early, after " + std::to_string(truncated.size()) + " bytes"},
+        {"garbage", std::string(kGarbage, sizeof kGarbage - 1), UIE_FILE_FORMAT,
+         "not a panel-state record (no valid JSON at byte 1)"},
+        {"too deep", std::string(100000, '[') + std::string(100000, ']'), UIE_FILE_FORMAT,
+         "not a panel-state record"},
+        {"newer format", newer, UIE_FILE_FORMAT, "written by a newer version of the program"},
+        {"other program", foreign, UIE_FILE_FORMAT, "written by another program"},
+        // One bad item loads nothing, and the reason says which one.
+        {"list value of the wrong type", badItem, UIE_FILE_FORMAT,
+         "control 21: list item 2: the value is not an integer"},
+        {"control stored twice", twice, UIE_FILE_FORMAT, "control 23 is stored twice"},
+        {"a panel file", Slurp(fixture::kPanelFile), UIE_FILE_FORMAT, "written by another program"},
+        {"another slot", std::nullopt, UIE_FILE_FORMAT,
+         "it holds the values of slot 1, not of slot 2", good},
     };
+    // A named pipe or a device under the name fails at once instead of hanging the program.
+    for (const auto& f : fixture::MakeNotRegularFiles(dir, ".set")) {
+        cases.push_back({f.kind, std::nullopt, UIE_FILE_MISSING,
+                         "it is " + f.kind + ", not a regular file", f.path});
+    }
     for (const Case& c : cases) {
-        const std::string path = dir.file(std::string(c.name) + ".set");
+        SCOPED_TRACE(c.name);
+        const std::string path = c.path.empty() ? dir.file(c.name + ".set") : c.path;
         if (c.content) {
             Write(path, *c.content);
         }
-        EXPECT_EQ(RecallPanelState(mainPanel, path, 1), c.expected) << c.name;
-        EXPECT_EQ(Snapshot(mainPanel), before) << c.name;
+        EXPECT_EQ(RecallPanelState(mainPanel, path, c.name == "another slot" ? 2 : 1), c.expected);
+        EXPECT_EQ(Snapshot(mainPanel), before);
+        EXPECT_EQ(TakePanelStateNotice(),
+                  c.reason.empty() ? "" : path + " could not be read (" + c.reason + ")");
     }
-    EXPECT_EQ(RecallPanelState(mainPanel, good, 2), UIE_FILE_FORMAT) << "another slot";
-    EXPECT_EQ(RecallPanelState(mainPanel, dir.file(""), 1), UIE_FILE_MISSING) << "a directory";
+}
+
+// A save never destroys a file that could not be read: it is kept beside the new one under a
+// dated name, with its bytes (or, for a named pipe or a directory, as what it is), and the
+// notice says where. Missing and readable files are simply replaced.
+TEST_F(PanelStateTest, SavingOverAFileThatCannotBeReadKeepsItFirst) {
+    FillEverything();
+    const std::string valid = dir.file("valid.set");
+    ASSERT_EQ(SavePanelState(mainPanel, valid, 1), 0);
+    const std::string damaged = Slurp(valid).substr(0, 40);
+    struct Case {
+        std::string name;
+        std::string reason;
+        std::function<void(const std::string&)> make;
+        std::function<bool(const std::string&)> intact;
+    };
+    const auto holds = [](std::string bytes) {
+        return [bytes](const std::string& p) { return Slurp(p) == bytes; };
+    };
+    const Case cases[] = {
+        {"truncated", "the record ends early, after 40 bytes",
+         [&](const std::string& p) { Write(p, damaged); }, holds(damaged)},
+        {"binary", "not a panel-state record (no valid JSON at byte 1)",
+         [](const std::string& p) { Write(p, std::string("\x00\x01\xfe", 3)); },
+         holds(std::string("\x00\x01\xfe", 3))},
+        {"pipe", "it is a named pipe (FIFO), not a regular file",
+         [](const std::string& p) { ASSERT_EQ(::mkfifo(p.c_str(), 0644), 0); },
+         [](const std::string& p) {
+             struct stat st {};
+             return ::lstat(p.c_str(), &st) == 0 && S_ISFIFO(st.st_mode);
+         }},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        const std::string path = dir.file(c.name + ".txt");
+        c.make(path);
+        struct stat st {};
+        ASSERT_EQ(::lstat(path.c_str(), &st), 0);
+        const std::string kept = veldra::platform::DatedName(path, st.st_mtim.tv_sec, 0);
+
+        ASSERT_EQ(SavePanelState(mainPanel, path, 1), 0);
+        EXPECT_EQ(TakePanelStateNotice(),
+                  path + " could not be read (" + c.reason + "); kept as " + kept);
+        EXPECT_TRUE(c.intact(kept));
+        EXPECT_EQ(RecallPanelState(mainPanel, path, 1), 0);
+        // From now on it is a readable record, replaced as any other.
+        ASSERT_EQ(SavePanelState(mainPanel, path, 1), 0);
+        EXPECT_EQ(TakePanelStateNotice(), "");
+        EXPECT_EQ(KeepUnreadablePanelState(path), 0);
+    }
+    EXPECT_EQ(KeepUnreadablePanelState(dir.file("missing.set")), 0);
+    EXPECT_EQ(KeepUnreadablePanelState(valid), 0);
+    EXPECT_TRUE(std::filesystem::exists(valid));
+
+    // Kept at once when asked (the settings file at start), with the same notice.
+    const std::string early = dir.file("early.txt");
+    Write(early, "garbage");
+    EXPECT_EQ(KeepUnreadablePanelState(early), 1);
+    EXPECT_FALSE(std::filesystem::exists(early));
+    EXPECT_NE(TakePanelStateNotice().find("could not be read (not a panel-state record"),
+              std::string::npos);
+    EXPECT_EQ(TakePanelStateNotice(), "");  // told once
+    // Two entries per case (the file, the kept one), valid.set and the early one kept.
+    int entries = 0;
+    for ([[maybe_unused]] const auto& e :
+         std::filesystem::directory_iterator(std::filesystem::path(valid).parent_path())) {
+        ++entries;
+    }
+    EXPECT_EQ(entries, 2 * 3 + 2);
 }
 
 TEST_F(PanelStateTest, UnknownIdsAreIgnoredAndListValuesLoadAsTheyStand) {
@@ -152,7 +243,9 @@ TEST_F(PanelStateTest, UnknownIdsAreIgnoredAndListValuesLoadAsTheyStand) {
 
 TEST_F(PanelStateTest, SaveReplacesTheFileWholeAndLeavesNoTemporaryFile) {
     const std::string file = dir.file("config.set");
-    Write(file, "old content that is longer than nothing");
+    SetCtrlVal(mainPanel, logfile_field, "old content that is longer than the new");
+    ASSERT_EQ(SavePanelState(mainPanel, file, 1), 0);
+    SetCtrlVal(mainPanel, logfile_field, "new");
     ASSERT_EQ(SavePanelState(mainPanel, file, 1), 0);
     EXPECT_EQ(Slurp(file).find("old content"), std::string::npos);
     int entries = 0;

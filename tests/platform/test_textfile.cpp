@@ -1,6 +1,9 @@
-// Text files: whole lines, and a write that fails midway leaves no part of its line behind.
+// Text files: whole lines, regular files only, and a write that fails midway leaves no part of
+// its line behind.
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/resource.h>
+#include <unistd.h>
 
 #include <csignal>
 #include <fstream>
@@ -40,11 +43,38 @@ TEST(TextFile, WritesWholeLinesInEveryOpenAction) {
     EXPECT_LT(CloseFile(f), 0);
 }
 
-TEST(TextFile, FullDeviceFailsTheWrite) {
-    const int f = OpenFile("/dev/full", VAL_WRITE_ONLY, VAL_OPEN_AS_IS, VAL_ASCII);
-    ASSERT_GE(f, 0);
-    EXPECT_LT(WriteLine(f, "no space", -1), 0);
+// Only regular files are log files: anything else under the name is refused in every mode and
+// action, at once (a named pipe never blocks the open), and never emptied or written; a
+// symlink is no way round it. The reason names what the path is.
+TEST(TextFile, OnlyRegularFilesAreOpened) {
+    TempDir dir;
+    auto files = fixture::MakeNotRegularFiles(dir, ".txt");
+    const std::string link = dir.file("link.txt");
+    std::filesystem::create_symlink("/dev/full", link);
+    files.push_back({link, "a character device"});
+    for (const auto& f : files) {
+        for (const int mode : {VAL_READ_WRITE, VAL_READ_ONLY, VAL_WRITE_ONLY}) {
+            for (const int action : {VAL_TRUNCATE, VAL_APPEND, VAL_OPEN_AS_IS}) {
+                SCOPED_TRACE(f.path + ", mode " + std::to_string(mode) + ", action " +
+                             std::to_string(action));
+                EXPECT_EQ(OpenFile(f.path, mode, action, VAL_ASCII), -1);
+                EXPECT_EQ(LastOpenFileError(), "it is " + f.kind + ", not a regular file");
+            }
+        }
+    }
+    // Nothing was written into the pipe either: a reader finds it empty.
+    const int reader = ::open(files.front().path.c_str(), O_RDONLY | O_NONBLOCK);
+    ASSERT_GE(reader, 0);
+    char byte = 0;
+    EXPECT_LE(::read(reader, &byte, 1), 0);
+    ::close(reader);
+
+    const int f = OpenFile(dir.file("log.txt"), VAL_READ_WRITE, VAL_TRUNCATE, VAL_ASCII);
+    EXPECT_GE(f, 0);
+    EXPECT_EQ(LastOpenFileError(), "");
     CloseFile(f);
+    EXPECT_EQ(OpenFile(dir.file("missing.txt"), VAL_READ_ONLY, VAL_OPEN_AS_IS, VAL_ASCII), -1);
+    EXPECT_EQ(LastOpenFileError(), "No such file or directory");
 }
 
 // A file size limit cuts a write short after some bytes: the torn line must be taken back.

@@ -4,6 +4,8 @@
 
 #include <string>
 
+#include "platform/kept_file.h"
+
 namespace veldra::core {
 
 enum class ExistingLog {
@@ -14,16 +16,11 @@ enum class ExistingLog {
 
 ExistingLog inspect_existing_log(const std::string& path);
 
-// The name an earlier log gets: its last-modified time (local) before the extension,
-// "field.txt" -> "field.2024-03-05_140709.txt"; suffix 0 adds nothing, n adds "-n".
-std::string dated_log_name(const std::string& path, long long mtimeSeconds, int suffix);
-
-struct ArchiveResult {
-    bool ok = false;
-    std::string newPath;  // where the earlier log now is
-    int error = 0;        // errno when !ok
-};
-// Renames the file beside itself under its dated name, never replacing an existing file.
-ArchiveResult archive_log(const std::string& path);
+// An earlier log is renamed beside itself under its dated name, never replacing an existing
+// file (the same rule keeps a settings file that could not be read).
+using ArchiveResult = veldra::platform::KeptFile;
+inline ArchiveResult archive_log(const std::string& path) {
+    return veldra::platform::KeepUnderDatedName(path);
+}
 
 }  // namespace veldra::core

@@ -4,6 +4,7 @@
 
 #include "log_archive.h"
 #include "logging/log_format.h"
+#include "platform/textfile.h"
 
 namespace veldra::core {
 namespace {
@@ -46,9 +47,14 @@ LogFile open_log(const std::string& path, std::optional<Message>& failure) {
     int error = 0;
     LogFile file = LogFile::open_emptied(path, error);
     if (!file.is_open()) {
+        // Says also what the path is when it is no regular file (a device, a named pipe...).
+        std::string reason = LastOpenFileError();
+        if (reason.empty() && error != 0) {
+            reason = describe_errno(error);
+        }
         std::string text = "The log file \"" + path + "\" could not be opened";
-        if (error != 0) {
-            text += " (" + describe_errno(error) + ")";
+        if (!reason.empty()) {
+            text += " (" + reason + ")";
         }
         failure = refusal(text + ".\n\nPlease check the path and the permissions " + kAgain);
     }

@@ -15,8 +15,12 @@ inline constexpr int VAL_BINARY = 0;
 inline constexpr int VAL_ASCII = 1;
 
 // Returns a handle (0 or more), or -1 when the file cannot be opened. A missing file is
-// created unless the mode is read-only.
+// created unless the mode is read-only. Only regular files are opened: a named pipe, socket,
+// device or directory is refused (never emptied or written, and the open does not wait).
 int OpenFile(const std::string& path, int mode, int action, int type);
+// Why the last OpenFile on this thread failed, for a message: "it is a character device, not
+// a regular file", or the system's text ("Permission denied"). Empty after a success.
+std::string LastOpenFileError();
 // Writes the text (count -1: all of it) followed by "\n" in one piece. Returns the number of
 // bytes written, or a negative value; after a failure the file holds no part of this line.
 int WriteLine(int handle, std::string_view text, int count);

@@ -142,8 +142,22 @@ class PopupResponder {
 void SetPopupResponder(PopupResponder* responder);
 
 // Panel-state records (settings file, configuration files). Saving is atomic.
+//
+// A file that is there but holds no readable record (cut off, binary, written by another
+// program, an item of the wrong type, a named pipe or device under that name) is never
+// destroyed: SavePanelState first moves it aside under a dated name beside it
+// (platform/kept_file.h), and refuses to save (UIE_FILE_WRITE) when it cannot. A recall that
+// fails on such a file changes nothing and says why in the notice below.
 int SavePanelState(int panel, const std::string& file, int slot);
 int RecallPanelState(int panel, const std::string& file, int slot);
+// Moves `file` aside now when it is there but holds no readable record, as a save would.
+// 1 when it moved it, 0 when there was nothing to keep (no file, or a readable record),
+// UIE_FILE_WRITE when it could not be moved.
+int KeepUnreadablePanelState(const std::string& file);
+// The text for the user about the last file that could not be read, once; then "". After a
+// failed recall "settings.txt could not be read (reason)"; after the file was kept aside
+// "settings.txt could not be read (reason); kept as settings.2024-03-05_140709.txt".
+std::string TakePanelStateNotice();
 
 // Time. Delay blocks the calling thread; the event loop keeps running on the main thread.
 int Delay(double seconds);

@@ -1,15 +1,18 @@
 // Which device stands behind a COM number: the fixed table (COM1-32 -> /dev/ttyS0-31,
 // COM33-64 -> /dev/ttyUSB0-31, COM65-96 -> /dev/ttyACM0-31) overridden by the lines
 // "N /dev/path" of the map file, which is read afresh every time so an edit applies at once.
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
-#include <fstream>
+#include <cerrno>
 #include <map>
 #include <mutex>
 #include <sstream>
 #include <string>
 
 #include "platform/rs232.h"
+#include "platform/unique_fd.h"
 
 namespace {
 
@@ -36,6 +39,30 @@ std::string default_device(int port) {
     return {};
 }
 
+// The map file's text; empty when there is none or it is no regular file: a named pipe under
+// its name must not stall every port lookup, nor a device there be opened.
+std::string read_map_file(const std::string& path) {
+    struct stat st {};
+    if (::stat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) {
+        return {};
+    }
+    const veldra::serial::UniqueFd fd(
+        ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
+    if (!fd || ::fstat(fd.get(), &st) != 0 || !S_ISREG(st.st_mode)) {
+        return {};
+    }
+    std::string text;
+    char buffer[4096];
+    for (;;) {
+        const ssize_t n = ::read(fd.get(), buffer, sizeof buffer);
+        if (n > 0) {
+            text.append(buffer, static_cast<std::size_t>(n));
+        } else if (n == 0 || errno != EINTR) {
+            return text;
+        }
+    }
+}
+
 // Overrides from the map file. A line is a port number and an absolute device path; blank
 // lines, lines starting with '#' and anything else malformed are skipped. A later line for the
 // same number wins.
@@ -45,7 +72,7 @@ std::map<int, std::string> read_overrides() {
     if (path.empty()) {
         return result;
     }
-    std::ifstream in(path);
+    std::istringstream in(read_map_file(path));
     std::string line;
     while (std::getline(in, line)) {
         std::istringstream words(line);

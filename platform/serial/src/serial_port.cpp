@@ -4,6 +4,7 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <sys/eventfd.h>
+#include <sys/file.h>
 #include <sys/ioctl.h>
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
@@ -43,6 +44,19 @@ std::size_t queue_size(int requested) {
     return std::clamp<std::size_t>(static_cast<std::size_t>(requested), kMinChunk, kMaxChunk);
 }
 
+// One program per port: two programs on one line take each other's replies. The advisory lock
+// binds every program that asks (ours do, and root is not exempt); the terminal's exclusive
+// mode makes the kernel refuse any other open, of any program, by users other than root.
+// Called before the line settings are touched, so a refused open leaves the owner's line as it
+// was. A descriptor of our own, closed before the port reopens, never stands in the way.
+int claim_exclusively(int fd) {
+    if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
+        return errno == EWOULDBLOCK ? COM_ERR_BUSY : COM_ERR_OPEN_FAILED;
+    }
+    ::ioctl(fd, TIOCEXCL);  // a device that cannot do it is still ours by the lock
+    return 0;
+}
+
 }  // namespace
 
 int SerialPort::open(const std::function<std::string()>& device_for, const LineSettings& settings,
@@ -77,7 +91,16 @@ int SerialPort::open(const std::function<std::string()>& device_for, const LineS
 
 int SerialPort::open_device_locked(const std::string& device, const LineSettings& settings) {
     UniqueFd fd(::open(device.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC));
-    if (!fd || !::isatty(fd.get()) || !apply_settings(fd.get(), settings)) {
+    if (!fd) {
+        return errno == EBUSY ? COM_ERR_BUSY : COM_ERR_OPEN_FAILED;  // EBUSY: held exclusively
+    }
+    if (!::isatty(fd.get())) {
+        return COM_ERR_OPEN_FAILED;
+    }
+    if (const int r = claim_exclusively(fd.get()); r < 0) {
+        return r;
+    }
+    if (!apply_settings(fd.get(), settings)) {
         return COM_ERR_OPEN_FAILED;
     }
     UniqueFd wake(::eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC));
@@ -112,7 +135,10 @@ void SerialPort::retire_locked(Lock& lock) {
         wake_readers_locked();
         readers_left_.wait(lock, [this] { return readers_ == 0; });
     }
-    fd_.reset();
+    // The exclusive mode stays with the terminal, not the descriptor: clear it, or a terminal
+    // that someone else keeps open (the simulator, a modem daemon) refuses our own next open.
+    ::ioctl(fd_.get(), TIOCNXCL);
+    fd_.reset();  // and with the descriptor goes the lock
     wake_.reset();
     gone_ = false;
     closing_ = false;

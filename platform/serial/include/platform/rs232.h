@@ -10,6 +10,7 @@ inline constexpr int COM_ERR_BAD_PORT = -3;       // port number out of range or
 inline constexpr int COM_ERR_BAD_SETTING = -4;    // baud, parity, data/stop bits, queue or time-out
 inline constexpr int COM_ERR_OUTQ_FULL = -5;      // the output queue is full and the line is stuck
 inline constexpr int COM_ERR_OPEN_FAILED = -6;    // the device could not be opened or set up
+inline constexpr int COM_ERR_BUSY = -7;           // another program has the device open
 inline constexpr int COM_ERR_TIMEOUT = -99;       // no byte within the time-out
 inline constexpr int COM_ERR_DEVICE_GONE = -100;  // the device went away (adapter pulled)
 inline constexpr int COM_ERR_ABORTED = -101;      // the wait was cut short by AbortComWait
@@ -17,13 +18,15 @@ inline constexpr int COM_ERR_IO = -102;           // any other read or write fai
 
 inline constexpr int kMaxComPort = 255;
 
-// Opens the port in raw mode (O_NOCTTY, non-blocking underneath) and returns 0. Opening a port
-// that is already open reconfigures it in place; a port whose device went away (a pulled
+// Opens the port in raw mode (O_NOCTTY, non-blocking underneath) and returns 0. The device is
+// held exclusively (an advisory lock and the terminal's exclusive mode) until CloseCom, so a
+// second program's open fails with COM_ERR_BUSY. Opening a port that is already open
+// reconfigures it in place; a port whose device went away (a pulled
 // adapter, seen by a read, a write or FlushInQ, which then return COM_ERR_DEVICE_GONE) is
 // opened afresh. An empty device name means the device is found through the COM
 // mapping, looked up whenever the port has to be opened; a device name given here is a path,
 // or a name under /dev. Parity: 0 none, 1 odd, 2 even, 3 mark, 4 space. Negative results:
-// COM_ERR_BAD_PORT, COM_ERR_BAD_SETTING, COM_ERR_OPEN_FAILED.
+// COM_ERR_BAD_PORT, COM_ERR_BAD_SETTING, COM_ERR_OPEN_FAILED, COM_ERR_BUSY.
 int OpenComConfig(int port, const std::string& deviceName, int baud, int parity, int dataBits,
                   int stopBits, int inputQueueSize, int outputQueueSize);
 // The longest a ComRdByte waits (10 s until set). May be set before the port is opened.

@@ -182,7 +182,7 @@ class CoreSession : public ::testing::Test {
         return *session_;
     }
     SessionConfig config(int interval = 3600) const {
-        return {kPort, interval, (dir_ / "field.txt").string(), timer_->id()};
+        return {kPort, interval, (dir_ / "field.txt").string(), timer_->id(), {}};
     }
     // Starts, lets the first cycle (which runs at once) end, and pauses the ticks.
     void start_and_pause_after_first_cycle(Session& s) {
@@ -336,7 +336,7 @@ TEST_F(CoreSession, RefusedStartsSayWhyAndHoldNothing) {
         Session s(sensors);
         Recorder recorder;
         s.add_observer(recorder);
-        const StartResult result = s.start({c.port, 30, c.log_file, -1});
+        const StartResult result = s.start({c.port, 30, c.log_file, -1, {}});
         EXPECT_FALSE(result.started);
         ASSERT_TRUE(result.refusal);
         EXPECT_EQ(result.refusal->title, c.title);

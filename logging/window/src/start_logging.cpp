@@ -70,7 +70,7 @@ int start_logging(int, int, int event, void*, int, int) {
         show(*rule.info);
     }
     const veldra::core::StartResult result =
-        logging.session.start({port, rule.interval_seconds, logfile, measurement_timer});
+        logging.session.start({port, rule.interval_seconds, logfile, measurement_timer, {}});
     if (!result.started) {
         if (result.refusal) {
             show(*result.refusal);

@@ -37,11 +37,22 @@ struct IntervalDecision {
 };
 IntervalDecision apply_interval_rule(int requested_seconds, std::size_t sensor_count);
 
+// What the options add to the log files. The defaults are the plain behaviour: one pair of
+// files for the whole session, no warning about free space.
+struct FileRules {
+    enum class Rotation { Off, Daily, Size };
+    Rotation rotation = Rotation::Off;
+    std::uint64_t rotate_bytes = 100ull << 20;  // Size: a new pair once the text log is this big
+    int keep_days = 0;                          // delete our dated logs older than this; 0: keep
+    std::uint64_t disk_guard_bytes = 0;         // warn under this much free space; 0: never
+};
+
 struct SessionConfig {
     int com_port = 0;
     int interval_seconds = 0;  // after the interval rule
     std::string log_file;      // the log file entry: a path, or text beginning "no file selected"
     int timer = -1;            // the timer whose ticks run the cycles; see Session::on_timer
+    FileRules files;
 };
 
 struct StartResult {

@@ -12,7 +12,6 @@
 #include <system_error>
 
 #include "log_archive.h"
-#include "logging/log_format.h"
 
 namespace veldra::core {
 namespace {
@@ -133,9 +132,7 @@ PreparedLogFiles LogRotation::start(const std::string& entry, const FileRules& r
     text_entry_ = entry;
     csv_entry_.clear();
     if (!rotating()) {
-        PreparedLogFiles prepared = prepare_log_files(entry);
-        current_ = {prepared.text.path(), prepared.csv.path()};
-        return prepared;
+        return prepare_log_files(entry);
     }
     PreparedLogFiles prepared;
     const std::optional<std::string> csv = csv_log_path(entry, prepared.refusal);
@@ -214,7 +211,6 @@ LogPair LogRotation::free_pair(const LogDate& date, int first) {
     // Past the tries the last names are taken anyway: creating them fails without harm.
     date_ = date;
     sequence_ = sequence;
-    current_ = pair;
     return pair;
 }
 

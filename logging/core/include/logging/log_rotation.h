@@ -51,7 +51,6 @@ class LogRotation {
 
     bool rotating() const { return rules_.rotation != FileRules::Rotation::Off; }
     const FileRules& rules() const { return rules_; }
-    const LogPair& current() const { return current_; }
 
     // Before a cycle's lines are written: the pair they go into when a new one starts now.
     // Daily: the cycle's time stamp carries another date than the current pair (a cycle
@@ -75,7 +74,6 @@ class LogRotation {
     std::string csv_entry_;
     LogDate date_;
     int sequence_ = 1;
-    LogPair current_;
 };
 
 }  // namespace veldra::core

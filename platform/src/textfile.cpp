@@ -64,6 +64,12 @@ int OpenFile(const std::string& path, int mode, int action, int) {
     const bool writable = mode != VAL_READ_ONLY;
     if (action == VAL_APPEND) {
         flags |= O_APPEND;
+    } else if (action == VAL_CREATE_NEW) {
+        if (!writable) {
+            lastOpenError = "a new file must be opened for writing";
+            return -1;
+        }
+        flags |= O_CREAT | O_EXCL;
     } else if (action != VAL_OPEN_AS_IS && action != VAL_TRUNCATE) {
         lastOpenError = "unknown open action";
         return -1;

@@ -5,201 +5,15 @@
 // silent sensor's wait; notices of the line, of overruns and of failed writes.
 #include <gtest/gtest.h>
 
-#include <chrono>
-#include <condition_variable>
-#include <filesystem>
-#include <fstream>
-#include <mutex>
-#include <sstream>
-#include <string>
-#include <thread>
-#include <vector>
+#include <algorithm>
+#include <iterator>
 
-#include "asynctimer/asynctimer.h"
-#include "bus/bus.h"
-#include "logging/session.h"
-#include "logging/session_timer.h"
-#include "platform/rs232.h"
-#include "platform/wall_clock.h"
-#include "sim/sensor_sim.h"
+#include "core_session_fixture.h"
 #include "unwritable_file.h"
 
 namespace {
 
-using namespace veldra::core;
-using namespace std::chrono_literals;
-namespace fs = std::filesystem;
-namespace sim = veldra::sim;
-
-constexpr int kPort = 7;
-constexpr int kUnmappedPort = 200;
-constexpr int kGood = 0x0a1b2c;
-constexpr int kSilent = 0x0bad00;
-constexpr int kChecksum = 0x0c0c0c;
-constexpr int kText = 0x0d0d0d;
-
-// Every event of a session, in order, with the records and notices; waits for them.
-class Recorder final : public SessionObserver {
-  public:
-    void session_started(const SessionInfo& info) override {
-        add("session_started");
-        const std::lock_guard lock(mutex_);
-        info_ = info;
-    }
-    void cycle_started(const CycleStart& start) override {
-        add("cycle_started " + std::to_string(start.cycle));
-    }
-    void query_started(const QueryStart& q) override { add("query_started " + q.status_text); }
-    void query_finished(const QueryEnd& q) override {
-        add("query_finished " + std::string(status_key(q.result->status)));
-    }
-    void cycle_finished(const CycleRecord& record) override {
-        {
-            const std::lock_guard lock(mutex_);
-            records_.push_back(record);
-        }
-        add("cycle_finished");
-    }
-    void cycle_abandoned() override { add("cycle_abandoned"); }
-    void notice(const Notice& n) override {
-        {
-            const std::lock_guard lock(mutex_);
-            notices_.push_back(n);
-        }
-        add("notice");
-    }
-    void session_ended(const SessionEnd& end) override {
-        add("session_ended " + std::to_string(end.cycles));
-    }
-
-    std::vector<std::string> events() const {
-        const std::lock_guard lock(mutex_);
-        return events_;
-    }
-    std::vector<CycleRecord> records() const {
-        const std::lock_guard lock(mutex_);
-        return records_;
-    }
-    std::vector<Notice> notices() const {
-        const std::lock_guard lock(mutex_);
-        return notices_;
-    }
-    SessionInfo info() const {
-        const std::lock_guard lock(mutex_);
-        return info_;
-    }
-    // Waits (generously) until the event has been seen n times.
-    bool wait_for(const std::string& event, std::size_t n = 1) {
-        std::unique_lock lock(mutex_);
-        return changed_.wait_for(lock, 60s, [&] {
-            return static_cast<std::size_t>(std::count(events_.begin(), events_.end(), event)) >= n;
-        });
-    }
-
-  private:
-    void add(std::string event) {
-        {
-            const std::lock_guard lock(mutex_);
-            events_.push_back(std::move(event));
-        }
-        changed_.notify_all();
-    }
-
-    mutable std::mutex mutex_;
-    std::condition_variable changed_;
-    std::vector<std::string> events_;
-    std::vector<CycleRecord> records_;
-    std::vector<Notice> notices_;
-    SessionInfo info_;
-};
-
-std::string slurp(const fs::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream s;
-    s << in.rdbuf();
-    return s.str();
-}
-
-std::string last_line(const fs::path& path) {
-    std::string text = slurp(path);
-    text.pop_back();  // the line end of the last line
-    return text.substr(text.rfind('\n') + 1);
-}
-
-// Plugging runs on the simulator's thread; waits until it has happened.
-bool wait_plugged(const sim::SensorSimulator& s, bool plugged) {
-    for (int i = 0; i < 3000 && s.plugged() != plugged; ++i) {
-        std::this_thread::sleep_for(10ms);
-    }
-    return s.plugged() == plugged;
-}
-
-std::size_t line_count(const fs::path& path) {
-    const std::string text = slurp(path);
-    return static_cast<std::size_t>(std::count(text.begin(), text.end(), '\n'));
-}
-
-class CoreSession : public ::testing::Test {
-  protected:
-    void SetUp() override {
-        std::string tmpl = (fs::temp_directory_path() / "veldra-core-XXXXXX").string();
-        ASSERT_NE(mkdtemp(tmpl.data()), nullptr);
-        dir_ = tmpl;
-        SetComPortMapFile((dir_ / "comports.txt").string());
-        SetWallClockForTesting([] { return WallClockReading{2024, 3, 5, 14, 7, 9}; });
-        SetDelayScaleForTesting(0.05);
-        set_reply_timeout_for_testing(0.3);
-    }
-    void TearDown() override {
-        timer_.reset();
-        session_.reset();
-        sim_.reset();
-        SetComPortMapFile("comports.txt");
-        SetWallClockForTesting({});
-        SetDelayScaleForTesting(1.0);
-        set_reply_timeout_for_testing(2.0);
-        std::error_code ec;
-        fs::remove_all(dir_, ec);
-    }
-
-    // The simulator on COM kPort, answering for the given addresses.
-    sim::SensorSimulator& bus(std::vector<std::uint32_t> answering) {
-        sim::Options options;
-        options.sensors = std::move(answering);
-        options.link_path = (dir_ / "sensor-bus").string();
-        sim_ = std::make_unique<sim::SensorSimulator>(std::move(options));
-        std::ofstream(dir_ / "comports.txt") << kPort << " " << sim_->device_path() << "\n";
-        return *sim_;
-    }
-
-    // A session over a fixed list, observed by the recorder, on a timer of its own.
-    Session& session(std::vector<int> addresses) {
-        sensors_ = std::make_unique<FixedSensorList>(std::move(addresses));
-        session_ = std::make_unique<Session>(*sensors_);
-        EXPECT_TRUE(session_->add_observer(recorder_));
-        timer_ = std::make_unique<SessionTimer>(*session_);
-        EXPECT_GT(timer_->id(), 0);
-        return *session_;
-    }
-    SessionConfig config(int interval = 3600) const {
-        return {kPort, interval, (dir_ / "field.txt").string(), timer_->id(), {}};
-    }
-    // Starts, lets the first cycle (which runs at once) end, and pauses the ticks.
-    void start_and_pause_after_first_cycle(Session& s) {
-        const StartResult started = s.start(config());
-        ASSERT_TRUE(started.started) << (started.refusal ? started.refusal->text : "");
-        ASSERT_TRUE(recorder_.wait_for("cycle_finished"));
-        SetAsyncTimerAttribute(timer_->id(), TIMER_ATTR_ENABLED, 0);
-        WaitForAsyncTimerCallback(timer_->id());
-    }
-
-    fs::path dir_;
-    Recorder recorder_;
-    std::unique_ptr<sim::SensorSimulator> sim_;
-    std::unique_ptr<FixedSensorList> sensors_;
-    std::unique_ptr<Session> session_;
-    std::unique_ptr<SessionTimer> timer_;
-};
+using namespace core_test;
 
 // A reply frame whose last checksum byte is wrong.
 std::vector<std::uint8_t> bad_checksum_frame(std::uint32_t address, std::string_view payload) {
@@ -445,7 +259,8 @@ TEST_F(CoreSession, CycleOverrunNamesTheSlowSensor) {
 }
 
 // A header that cannot be written is told after every observer knows the session; the cycle's
-// own failure is not told again, and logging goes on in the other file.
+// own failure only updates it (one more line waits), the lines still waiting at the stop are
+// said to be lost, and logging goes on in the other file.
 TEST_F(CoreSession, WriteFailuresAreNoticedAfterTheStart) {
     bus({kGood});
     const logging_test::UnwritableFile full(dir_ / "field.txt");
@@ -458,11 +273,20 @@ TEST_F(CoreSession, WriteFailuresAreNoticedAfterTheStart) {
     ASSERT_GE(events.size(), 3u);
     EXPECT_EQ(events[0], "session_started");
     EXPECT_EQ(events[1], "notice");
+    std::vector<Notice> told;
     const auto notices = recorder_.notices();
-    ASSERT_EQ(notices.size(), 1u);
-    EXPECT_EQ(notices[0].kind, NoticeKind::WriteFailed);
-    EXPECT_EQ(notices[0].text, "Writing the log failed: " + (dir_ / "field.txt").string() + ": " +
-                                   logging_test::UnwritableFile::kReason + " (since 14:07:09)");
+    std::copy_if(notices.begin(), notices.end(), std::back_inserter(told),
+                 [](const Notice& n) { return !n.update; });
+    ASSERT_EQ(told.size(), 2u);
+    const std::string path = (dir_ / "field.txt").string();
+    const std::string reason = logging_test::UnwritableFile::kReason;
+    EXPECT_EQ(told[0].kind, NoticeKind::WriteFailed);
+    EXPECT_EQ(told[0].text, "Writing the log failed: " + path + ": " + reason +
+                                " (since 14:07:09); 3 lines wait");
+    EXPECT_EQ(told[1].kind, NoticeKind::LinesDropped);
+    EXPECT_EQ(told[1].text, "5 lines could not be written to " + path +
+                                " before the session ended and are lost (" + reason + ")");
+    EXPECT_EQ(notices.size(), 4u);  // and one update for each of the two cycles
     EXPECT_EQ(line_count(dir_ / "field.csv"), 5u);
 }
 

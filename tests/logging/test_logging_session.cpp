@@ -306,13 +306,23 @@ TEST_F(LoggingSession, FailedWritesAreShownAndLoggingGoesOn) {
     set_fields(kSimPort, 3, text_path_.string());
     start_and_pause_after_first_cycle();
     expect_running();
-    EXPECT_EQ(field_text(log_error_line), "Writing the log failed: " + text_path_.string() +
-                                              ": Operation not permitted (since 14:07:09)");
+    // In few words on the narrow line, the count first; the whole text in its tooltip.
+    EXPECT_EQ(field_text(log_error_line),
+              "4 lines wait: text log not written since 14:07:09 (Operation not permitted)");
+    std::string tooltip;
+    GetCtrlAttribute(main_panel, log_error_line, ATTR_TOOLTIP_TEXT, tooltip);
+    EXPECT_EQ(tooltip, "Writing the log failed: " + text_path_.string() +
+                           ": Operation not permitted (since 14:07:09); 4 lines wait");
     run_cycle();
+    EXPECT_EQ(field_text(log_error_line),
+              "5 lines wait: text log not written since 14:07:09 (Operation not permitted)");
     EXPECT_EQ(read_lines(csv_path_).size(), 5u);
     press_start_stop();
-    // Kept after the stop, cleared by the next start.
-    EXPECT_NE(field_text(log_error_line), "");
+    // The lines that still waited are lost with the stop, and the line says so; kept after
+    // the stop, cleared by the next start.
+    EXPECT_EQ(field_text(log_error_line),
+              "5 lines could not be written to " + text_path_.string() +
+                  " before the session ended and are lost (Operation not permitted)");
     fs::remove(text_path_);
     fs::remove(csv_path_);
     sealed.reset();

@@ -77,6 +77,28 @@ TEST(TextFile, OnlyRegularFilesAreOpened) {
     EXPECT_EQ(LastOpenFileError(), "No such file or directory");
 }
 
+// A new file is made only under a free name: an existing file, a symlink (even a dangling one)
+// and anything that is no regular file are left as they are.
+TEST(TextFile, CreateNewNeverOpensAnExistingName) {
+    TempDir dir;
+    const std::string fresh = dir.file("new.txt");
+    int f = OpenFile(fresh, VAL_READ_WRITE, VAL_CREATE_NEW, VAL_ASCII);
+    ASSERT_GE(f, 0);
+    EXPECT_EQ(WriteLine(f, "ours", -1), 5);
+    CloseFile(f);
+    const std::string dangling = dir.file("dangling.txt");
+    std::filesystem::create_symlink(dir.file("target.txt"), dangling);
+    for (const std::string& path : {fresh, dangling}) {
+        EXPECT_EQ(OpenFile(path, VAL_READ_WRITE, VAL_CREATE_NEW, VAL_ASCII), -1) << path;
+        EXPECT_EQ(LastOpenFileError(), "File exists") << path;
+    }
+    EXPECT_EQ(Slurp(fresh), "ours\n");
+    EXPECT_FALSE(std::filesystem::exists(dir.file("target.txt")));
+    EXPECT_EQ(OpenFile("/dev/null", VAL_READ_WRITE, VAL_CREATE_NEW, VAL_ASCII), -1);
+    EXPECT_EQ(LastOpenFileError(), "it is a character device, not a regular file");
+    EXPECT_EQ(OpenFile(dir.file("ro.txt"), VAL_READ_ONLY, VAL_CREATE_NEW, VAL_ASCII), -1);
+}
+
 // A file size limit cuts a write short after some bytes: the torn line must be taken back.
 TEST(TextFile, ShortWriteIsTakenBackLeavingOnlyWholeLines) {
     TempDir dir;

@@ -1,7 +1,13 @@
 // Disk full: the logs live on storage that fills up during a session. The failure must show on
-// the main panel (the log-write error line), no line may be torn, and logging must go on as
-// soon as there is room again. A small tmpfs is used where mounting is allowed (root); else
-// a file-size limit (RLIMIT_FSIZE with SIGXFSZ ignored) makes the writes fail the same way.
+// the main panel (the log-write error line, with the number of lines that wait), no line may
+// be torn, no line may be lost: once there is room again the waiting lines go out first, and
+// both files end up complete, line for line with the display. A small tmpfs is used where
+// mounting is allowed (root); else a file-size limit (RLIMIT_FSIZE with SIGXFSZ ignored) makes
+// the writes fail the same way.
+//
+// The measurement core on the same small tmpfs, as a service runs it: the disk guard warns
+// before writes fail, once per crossing, and lines of two days that waited through midnight
+// go to the files of their own day.
 #include <gtest/gtest.h>
 
 #include <sched.h>
@@ -9,11 +15,19 @@
 #include <sys/mount.h>
 #include <sys/resource.h>
 
+#include <algorithm>
+#include <atomic>
 #include <fstream>
+#include <mutex>
 #include <vector>
 
+#include "app/panel_ids.h"
 #include "bus/bus.h"
+#include "cycle_clock.h"
 #include "log_files.h"
+#include "logging/disk_guard.h"
+#include "logging/session.h"
+#include "platform/rs232.h"
 #include "platform/ui.h"
 #include "session_rig.h"
 
@@ -21,6 +35,15 @@ namespace veldra::reliability {
 namespace {
 
 constexpr std::uint32_t kSensors[] = {0x0A1B2C, 0x00FE01};
+
+// A mount namespace of the process's own, so a tmpfs mounted here is seen by nobody else and
+// vanishes with the process however it ends. It must be made before any thread exists, so it
+// is made while static objects are constructed, before main.
+bool private_mount_namespace() {
+    return unshare(CLONE_NEWNS) == 0 &&
+           mount("none", "/", nullptr, MS_REC | MS_PRIVATE, nullptr) == 0;
+}
+const bool kMayMount = private_mount_namespace();
 
 // Storage that can be made full and then given room again.
 class FillableStorage {
@@ -34,10 +57,12 @@ class FillableStorage {
 
 class SmallTmpfs : public FillableStorage {
   public:
-    explicit SmallTmpfs(std::filesystem::path mount_point) : mount_point_(std::move(mount_point)) {
+    SmallTmpfs(std::filesystem::path mount_point, const char* size)
+        : mount_point_(std::move(mount_point)) {
         std::filesystem::create_directories(mount_point_);
-        mounted_ = mount("veldra-full", mount_point_.c_str(), "tmpfs", MS_NOSUID | MS_NODEV,
-                         "size=512k,mode=0700") == 0;
+        const std::string options = std::string("size=") + size + ",mode=0700";
+        mounted_ = kMayMount && mount("veldra-full", mount_point_.c_str(), "tmpfs",
+                                      MS_NOSUID | MS_NODEV, options.c_str()) == 0;
     }
     ~SmallTmpfs() override {
         if (mounted_) {
@@ -46,9 +71,19 @@ class SmallTmpfs : public FillableStorage {
     }
     bool mounted() const { return mounted_; }
     std::filesystem::path folder() const override { return mount_point_; }
+    // Leaves about `left` bytes free (in whole pages, as tmpfs counts).
+    void fill_to(std::uint64_t left) {
+        const auto free = core::free_bytes(mount_point_.string());
+        ASSERT_TRUE(free);
+        std::ofstream filler(mount_point_ / "filler", std::ios::binary | std::ios::app);
+        const std::vector<char> block(4096, 'f');
+        for (std::uint64_t added = 0; added + left < *free; added += block.size()) {
+            filler.write(block.data(), static_cast<std::streamsize>(block.size()));
+        }
+    }
     void fill() override {
         // Whole pages until the file system refuses, then single bytes for the last page.
-        std::ofstream filler(mount_point_ / "filler", std::ios::binary);
+        std::ofstream filler(mount_point_ / "filler", std::ios::binary | std::ios::app);
         const std::vector<char> block(4096, 'f');
         while (filler.write(block.data(), static_cast<std::streamsize>(block.size()))) {
             filler.flush();
@@ -89,29 +124,58 @@ class FileSizeLimit : public FillableStorage {
     rlimit saved_{};
 };
 
-void expect_whole_lines(const std::filesystem::path& path, bool csv, long& data_lines) {
+// The data lines of a log, after checking that none is torn.
+std::vector<std::string> data_lines(const std::filesystem::path& path, bool csv,
+                                    std::size_t sensors) {
     const auto file = read_file_lines(path);
     EXPECT_TRUE(file.torn_tail.empty()) << path << " ends in a torn line: " << file.torn_tail;
-    data_lines = 0;
-    for (std::size_t i = 3; i < file.lines.size(); ++i, ++data_lines) {
-        const auto row = csv ? parse_csv_row(file.lines[i], std::size(kSensors))
-                             : parse_display_line(file.lines[i], std::size(kSensors));
+    std::vector<std::string> lines;
+    for (std::size_t i = 3; i < file.lines.size(); ++i) {
+        const auto row = csv ? parse_csv_row(file.lines[i], sensors)
+                             : parse_display_line(file.lines[i], sensors);
         EXPECT_TRUE(row) << path << " line " << i + 1 << " is torn: " << file.lines[i];
+        lines.push_back(file.lines[i]);
     }
+    return lines;
 }
 
-// A mount namespace of the process's own, so a tmpfs mounted here is seen by nobody else and
-// vanishes with the process however it ends. Must run before any thread is started.
-bool private_mount_namespace() {
-    return unshare(CLONE_NEWNS) == 0 &&
-           mount("none", "/", nullptr, MS_REC | MS_PRIVATE, nullptr) == 0;
+std::vector<std::string> display_data_lines() {
+    int count = 0;
+    GetNumTextBoxLines(main_panel, log_view, count);
+    std::vector<std::string> lines;
+    for (int i = 3; i < count; ++i) {
+        std::string line;
+        GetTextBoxLine(main_panel, log_view, i, line);
+        if (!line.empty()) {
+            lines.push_back(line);
+        }
+    }
+    return lines;
 }
 
-// Runs a session whose logs fill the storage, then gives it room again.
+// How many lines the error line says wait: "12 lines wait: ...", 0 when it says none.
+long waiting_shown(const std::string& text) {
+    const auto space = text.find(' ');
+    if (space == std::string::npos || !(text.compare(space, 11, " lines wait") == 0 ||
+                                        text.compare(space, 11, " line waits") == 0)) {
+        return 0;
+    }
+    return std::strtol(text.c_str(), nullptr, 10);
+}
+
+// Runs a window session whose logs fill the storage, then gives it room again. Each cycle
+// has a time stamp of its own (one second per cycle), so a lost or doubled line shows.
 void fill_and_recover(SessionRig& rig, FillableStorage& storage) {
     ::testing::Test::RecordProperty("storage", storage.kind());
     const auto text_log = storage.folder() / "log.txt";
     const auto csv_log = storage.folder() / "log.csv";
+    std::atomic<long> cycle{0};
+    SetWallClockForTesting([&cycle] { return reading_for_cycle(cycle.load()); });
+    long cycles = 0;
+    const auto run_cycle = [&] {
+        cycle = ++cycles;
+        rig.run_cycle();
+    };
 
     rig.set_sensor_list({std::begin(kSensors), std::end(kSensors)});
     rig.set_interval(6);
@@ -119,44 +183,51 @@ void fill_and_recover(SessionRig& rig, FillableStorage& storage) {
     rig.press_start_stop();
     ASSERT_TRUE(rig.logging());
 
-    for (int cycle = 0; cycle < 5; ++cycle) {
-        rig.run_cycle();
+    for (int i = 0; i < 5; ++i) {
+        run_cycle();
     }
     EXPECT_EQ(rig.log_error_text(), "") << "an error before the storage was full";
 
     storage.fill();
     int cycles_while_full = 0;
     while (rig.log_error_text().empty() && cycles_while_full < 200) {
-        rig.run_cycle();
+        run_cycle();
         ++cycles_while_full;
     }
     ASSERT_FALSE(rig.log_error_text().empty())
         << "no write failure shown on a full " << storage.kind();
-    for (int cycle = 0; cycle < 5; ++cycle) {
-        rig.run_cycle();
-        ++cycles_while_full;
+    const long waiting_at_first = waiting_shown(rig.log_error_text());
+    EXPECT_GT(waiting_at_first, 0) << rig.log_error_text();
+    for (int i = 0; i < 5; ++i) {
+        run_cycle();
     }
     EXPECT_TRUE(rig.logging()) << "the session ended on a full disk";
-
-    long before_room = 0;
-    long csv_before_room = 0;
-    expect_whole_lines(text_log, false, before_room);
-    expect_whole_lines(csv_log, true, csv_before_room);
+    EXPECT_EQ(waiting_shown(rig.log_error_text()), waiting_at_first + 5) << rig.log_error_text();
+    // While full, only whole lines are in the files, and some are missing.
+    EXPECT_LT(data_lines(text_log, false, std::size(kSensors)).size(),
+              static_cast<std::size_t>(cycles));
 
     storage.make_room();
-    for (int cycle = 0; cycle < 5; ++cycle) {
-        rig.run_cycle();
+    for (int i = 0; i < 5; ++i) {
+        run_cycle();
     }
+    EXPECT_EQ(waiting_shown(rig.log_error_text()), 0) << rig.log_error_text();
+    EXPECT_NE(rig.log_error_text().find("Writing the log works again"), std::string::npos)
+        << rig.log_error_text();
     rig.press_start_stop();
 
-    long after_room = 0;
-    long csv_after_room = 0;
-    expect_whole_lines(text_log, false, after_room);
-    expect_whole_lines(csv_log, true, csv_after_room);
-    EXPECT_EQ(after_room, before_room + 5) << "logging did not go on once there was room";
-    EXPECT_EQ(csv_after_room, csv_before_room + 5)
-        << "CSV logging did not go on once there was room";
-    EXPECT_LT(before_room, 5 + cycles_while_full) << "no line went missing while full";
+    // Complete, line for line with the display, each cycle once and in order.
+    const auto shown = display_data_lines();
+    const auto text = data_lines(text_log, false, std::size(kSensors));
+    const auto csv = data_lines(csv_log, true, std::size(kSensors));
+    ASSERT_EQ(shown.size(), static_cast<std::size_t>(cycles));
+    EXPECT_EQ(text, shown);
+    ASSERT_EQ(csv.size(), shown.size());
+    for (std::size_t i = 0; i < csv.size(); ++i) {
+        EXPECT_EQ(csv[i].substr(0, 19), timestamp_for_cycle(static_cast<long>(i) + 1));
+        EXPECT_EQ(shown[i].substr(2, 19), csv[i].substr(0, 19));
+    }
+    SetWallClockForTesting({});
 }
 
 sim::Options two_sensors() {
@@ -170,13 +241,11 @@ void fast_bus() {
     set_reply_timeout_for_testing(0.2);
 }
 
-// First in this file: the mount namespace must be made before any thread exists.
 TEST(DiskFull, OnAFullTmpfs) {
-    const bool may_mount = private_mount_namespace();
     SessionRig rig(two_sensors(), TimerMode::Manual);
     fast_bus();
-    SmallTmpfs tmpfs(rig.dir() / "small");
-    if (!may_mount || !tmpfs.mounted()) {
+    SmallTmpfs tmpfs(rig.dir() / "small", "512k");
+    if (!tmpfs.mounted()) {
         GTEST_SKIP() << "mounting a tmpfs is not allowed here; the file-size limit case still runs";
     }
     fill_and_recover(rig, tmpfs);
@@ -187,6 +256,122 @@ TEST(DiskFull, AtTheFileSizeLimit) {
     fast_bus();
     FileSizeLimit limit(rig.dir(), rig.dir() / "log.txt");
     fill_and_recover(rig, limit);
+}
+
+// Records the notices of a core session.
+class NoticeLog final : public core::SessionObserver {
+  public:
+    void notice(const core::Notice& n) override {
+        const std::lock_guard lock(mutex_);
+        notices_.push_back(n);
+    }
+    // The kinds told since the last call, updates left out.
+    std::vector<core::NoticeKind> take_told() {
+        const std::lock_guard lock(mutex_);
+        std::vector<core::NoticeKind> kinds;
+        for (const core::Notice& n : notices_) {
+            if (!n.update) {
+                kinds.push_back(n.kind);
+            }
+        }
+        notices_.clear();
+        return kinds;
+    }
+
+  private:
+    std::mutex mutex_;
+    std::vector<core::Notice> notices_;
+};
+
+// The core with daily files and the disk guard on a 1 MiB tmpfs: the warning comes once when
+// the free space falls under the guard, while lines are still written; then the disk is full
+// across midnight; when room returns, the waiting lines of each day are in that day's files
+// and the guard says the space is back.
+TEST(DiskFull, GuardWarnsBeforeWritesFailAndWaitingLinesKeepTheirDay) {
+    using core::NoticeKind;
+    TempDir dir;
+    sim::Options options = two_sensors();
+    options.link_path = (dir.path() / "sensor-bus").string();
+    sim::SensorSimulator bus(std::move(options));
+    constexpr int kPort = 9;
+    std::ofstream(dir.path() / "comports.txt") << kPort << ' ' << bus.device_path() << '\n';
+    SetComPortMapFile((dir.path() / "comports.txt").string());
+    fast_bus();
+    SmallTmpfs tmpfs(dir.path() / "small", "1m");
+    if (!tmpfs.mounted()) {
+        SetComPortMapFile("");
+        GTEST_SKIP() << "mounting a tmpfs is not allowed here";
+    }
+    WallClockReading now{2026, 3, 5, 23, 59, 0};
+    std::mutex clock_mutex;
+    SetWallClockForTesting([&] {
+        const std::lock_guard lock(clock_mutex);
+        return now;
+    });
+    const auto tick_at = [&](core::Session& session, WallClockReading at) {
+        {
+            const std::lock_guard lock(clock_mutex);
+            now = at;
+        }
+        session.tick();
+    };
+
+    core::FixedSensorList sensors({std::begin(kSensors), std::end(kSensors)});
+    core::Session session(sensors);
+    NoticeLog notices;
+    session.add_observer(notices);
+    core::FileRules rules;
+    rules.rotation = core::FileRules::Rotation::Daily;
+    rules.disk_guard_bytes = 512 << 10;
+    tmpfs.fill_to(700 << 10);
+    // No timer: the test runs each cycle itself.
+    const auto started =
+        session.start({kPort, 6, (tmpfs.folder() / "log.txt").string(), -1, rules});
+    ASSERT_TRUE(started.started) << (started.refusal ? started.refusal->text : "");
+    tick_at(session, {2026, 3, 5, 23, 59, 10});
+    EXPECT_EQ(notices.take_told(), std::vector<NoticeKind>{});
+
+    tmpfs.fill_to(300 << 10);
+    tick_at(session, {2026, 3, 5, 23, 59, 20});
+    tick_at(session, {2026, 3, 5, 23, 59, 30});
+    EXPECT_EQ(notices.take_told(), std::vector<NoticeKind>{NoticeKind::DiskLow});
+
+    tmpfs.fill();
+    tick_at(session, {2026, 3, 5, 23, 59, 40});
+    tick_at(session, {2026, 3, 5, 23, 59, 50});
+    tick_at(session, {2026, 3, 6, 0, 0, 0});
+    tick_at(session, {2026, 3, 6, 0, 0, 10});
+    const auto while_full = notices.take_told();
+    EXPECT_EQ(std::count(while_full.begin(), while_full.end(), NoticeKind::WriteFailed), 2)
+        << "one failure told per file";
+    EXPECT_EQ(std::count(while_full.begin(), while_full.end(), NoticeKind::DiskLow), 0);
+
+    tmpfs.make_room();
+    tick_at(session, {2026, 3, 6, 0, 0, 20});
+    const auto after = notices.take_told();
+    EXPECT_EQ(std::count(after.begin(), after.end(), NoticeKind::DiskOk), 1);
+    EXPECT_EQ(std::count(after.begin(), after.end(), NoticeKind::WriteRecovered), 2);
+    session.stop();
+    SetComPortMapFile("");
+    SetWallClockForTesting({});
+
+    const auto stamps = [](const std::vector<std::string>& lines, bool csv) {
+        std::vector<std::string> s;
+        for (const std::string& line : lines) {
+            s.push_back(csv ? line.substr(0, 19) : line.substr(2, 19));
+        }
+        return s;
+    };
+    const std::vector<std::string> day5{"2026-03-05 23:59:10", "2026-03-05 23:59:20",
+                                        "2026-03-05 23:59:30", "2026-03-05 23:59:40",
+                                        "2026-03-05 23:59:50"};
+    const std::vector<std::string> day6{"2026-03-06 00:00:00", "2026-03-06 00:00:10",
+                                        "2026-03-06 00:00:20"};
+    const auto folder = tmpfs.folder();
+    EXPECT_EQ(stamps(data_lines(folder / "log.2026-03-05.txt", false, 2), false), day5);
+    EXPECT_EQ(stamps(data_lines(folder / "log.2026-03-05.csv", true, 2), true), day5);
+    EXPECT_EQ(stamps(data_lines(folder / "log.2026-03-06.txt", false, 2), false), day6);
+    EXPECT_EQ(stamps(data_lines(folder / "log.2026-03-06.csv", true, 2), true), day6);
 }
 
 }  // namespace

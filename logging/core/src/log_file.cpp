@@ -1,5 +1,5 @@
-// Log files over the platform's text files: whole lines, synced to the disk at the end of each
-// write; the platform's WriteLine never leaves a torn line, so what was written before stays
+// Log files over the platform's text files: whole lines, synced to the disk when the owner
+// says; the platform's WriteLine never leaves a torn line, so what was written before stays
 // readable.
 #include "logging/log_file.h"
 
@@ -34,13 +34,22 @@ LogFile LogFile::open_emptied(const std::string& path, int& error) {
     return handle < 0 ? LogFile{} : LogFile(handle, path);
 }
 
-int LogFile::write_lines(std::span<const std::string> lines) {
-    for (const std::string& line : lines) {
-        errno = 0;
-        if (WriteLine(handle_, line, -1) < 0) {
-            return errno != 0 ? errno : -1;
-        }
+LogFile LogFile::create_new(const std::string& path, int& error) {
+    errno = 0;
+    const int handle = OpenFile(path, VAL_READ_WRITE, VAL_CREATE_NEW, VAL_ASCII);
+    error = handle < 0 ? (errno != 0 ? errno : -1) : 0;
+    return handle < 0 ? LogFile{} : LogFile(handle, path);
+}
+
+int LogFile::write_line(std::string_view line) {
+    errno = 0;
+    if (WriteLine(handle_, line, -1) < 0) {
+        return errno != 0 ? errno : -1;
     }
+    return 0;
+}
+
+int LogFile::sync() {
     errno = 0;
     if (SyncFile(handle_) < 0) {
         return errno != 0 ? errno : -1;

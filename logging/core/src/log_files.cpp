@@ -1,6 +1,9 @@
 // Prepares a session's log files: both paths checked before either is touched, earlier logs
-// moved aside, then both opened emptied; the first failure becomes the start's refusal.
+// moved aside, then both opened emptied (or, for a dated pair, both created new); the first
+// failure becomes the start's refusal.
 #include "logging/log_files.h"
+
+#include <unistd.h>
 
 #include "log_archive.h"
 #include "logging/log_format.h"
@@ -43,9 +46,10 @@ std::optional<Message> keep_earlier_logs(const std::string& text_path,
     return std::nullopt;
 }
 
-LogFile open_log(const std::string& path, std::optional<Message>& failure) {
+LogFile open_log(const std::string& path, bool create_new, std::optional<Message>& failure) {
     int error = 0;
-    LogFile file = LogFile::open_emptied(path, error);
+    LogFile file =
+        create_new ? LogFile::create_new(path, error) : LogFile::open_emptied(path, error);
     if (!file.is_open()) {
         // Says also what the path is when it is no regular file (a device, a named pipe...).
         std::string reason = LastOpenFileError();
@@ -63,29 +67,51 @@ LogFile open_log(const std::string& path, std::optional<Message>& failure) {
 
 }  // namespace
 
-PreparedLogFiles prepare_log_files(const std::string& text_path) {
-    PreparedLogFiles prepared;
-    const std::optional<std::string> csv_path = logfmt::csv_path_for(text_path);
+std::optional<std::string> csv_log_path(const std::string& text_path,
+                                        std::optional<Message>& refusal_out) {
+    std::optional<std::string> csv_path = logfmt::csv_path_for(text_path);
     if (!csv_path) {
-        prepared.refusal = refusal(
+        refusal_out = refusal(
             "The log file \"" + text_path +
             "\" cannot be used: its CSV log is named by replacing the last three characters "
             "with \"csv\", which needs a name of at least three characters not ending in "
             "\"csv\".\n\nPlease choose another log file " +
             std::string(kAgain));
+    }
+    return csv_path;
+}
+
+PreparedLogFiles prepare_log_files(const std::string& text_path) {
+    PreparedLogFiles prepared;
+    const std::optional<std::string> csv_path = csv_log_path(text_path, prepared.refusal);
+    if (!csv_path) {
         return prepared;
     }
     prepared.refusal = keep_earlier_logs(text_path, *csv_path);
     if (prepared.refusal) {
         return prepared;
     }
-    prepared.text = open_log(text_path, prepared.refusal);
+    prepared.text = open_log(text_path, false, prepared.refusal);
     if (prepared.refusal) {
         return prepared;
     }
-    prepared.csv = open_log(*csv_path, prepared.refusal);
+    prepared.csv = open_log(*csv_path, false, prepared.refusal);
     if (prepared.refusal) {
         prepared.text.close();  // left empty: it was emptied, but no header went in
+    }
+    return prepared;
+}
+
+PreparedLogFiles create_log_files(const std::string& text_path, const std::string& csv_path) {
+    PreparedLogFiles prepared;
+    prepared.text = open_log(text_path, true, prepared.refusal);
+    if (prepared.refusal) {
+        return prepared;
+    }
+    prepared.csv = open_log(csv_path, true, prepared.refusal);
+    if (prepared.refusal) {
+        prepared.text.close();
+        ::unlink(text_path.c_str());  // made just now and still empty: leave nothing behind
     }
     return prepared;
 }

@@ -119,6 +119,7 @@ void Session::run_cycle(const SessionConfig& config) {
     }
     const ComPortInfo port = ResolveComPort(config.com_port);
     record.line = {config.com_port, port.device, port.present && !device_gone};
+    before_lines_written(record);
     tell(&SessionObserver::cycle_finished, record);
     ++cycles_written_;
     last_cycle_ = record.utc;

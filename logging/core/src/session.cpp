@@ -61,10 +61,12 @@ StartResult Session::start(const SessionConfig& config) {
         return {false, port_refusal()};
     }
     const std::vector<int> addresses = sensors_.sensors();
+    const WallClockReading now = ReadWallClock();
+    const LogDate today{now.year, now.month, now.day};
     std::optional<Message> refusal = entry_refusal(config.log_file, addresses.size());
     PreparedLogFiles files;
     if (!refusal) {
-        files = prepare_log_files(config.log_file);
+        files = rotation_.start(config.log_file, config.files, today);
         refusal = std::move(files.refusal);
     }
     if (refusal) {
@@ -80,7 +82,8 @@ StartResult Session::start(const SessionConfig& config) {
     info.addresses = addresses;
     info.display_header = display_header(addresses);
     info.csv_header = csv_header(addresses);
-    info.started = ReadWallClock().utc;
+    info.started = now.utc;
+    disk_guard_.reset(config.files.disk_guard_bytes, info.text_log_path);
     text_log_.attach(std::move(files.text));
     csv_log_.attach(std::move(files.csv));
     {
@@ -96,8 +99,12 @@ StartResult Session::start(const SessionConfig& config) {
     }
     pause_.rearm();
     // The header lines go out before anything else is said about the session: a notice
-    // posted meanwhile (a header that could not be written) waits until every observer knows
-    // the session.
+    // posted meanwhile (a header that could not be written, little free space, old logs
+    // deleted) waits until every observer knows the session.
+    if (std::optional<Notice> space = disk_guard_.check(now.utc)) {
+        post_notice(*space);
+    }
+    remove_expired_logs(today, nullptr);
     tell(&SessionObserver::session_started, info);
     std::vector<Notice> held;
     {
@@ -150,6 +157,54 @@ int Session::on_timer(int, int, int, void* session, void*, void*) {
 bool Session::running() const {
     const std::lock_guard lock(mutex_);
     return state_ == State::Running;
+}
+
+void Session::before_lines_written(const CycleRecord& record) {
+    if (std::optional<Notice> space = disk_guard_.check(ReadWallClock().utc)) {
+        post_notice(*space);
+    }
+    const LogDate date{record.local.year, record.local.month, record.local.day};
+    const std::optional<LogPair> pair =
+        rotation_.next_pair(date, text_log_.current_bytes(), text_log_.current_has_data());
+    if (!pair) {
+        return;
+    }
+    // The new files say what their columns are: the sensors of this cycle, the first lines
+    // that go into them.
+    std::vector<int> addresses;
+    addresses.reserve(record.sensors.size());
+    for (const SensorReading& sensor : record.sensors) {
+        addresses.push_back(sensor.address);
+    }
+    text_log_.begin_file(pair->text, addresses);
+    csv_log_.begin_file(pair->csv, addresses);
+    remove_expired_logs(date, &*pair);
+}
+
+void Session::remove_expired_logs(const LogDate& today, const LogPair* new_pair) {
+    std::vector<std::string> held = text_log_.held_paths();
+    for (std::string& path : csv_log_.held_paths()) {
+        held.push_back(std::move(path));
+    }
+    const std::size_t removed = rotation_.remove_expired(today, held);
+    if (new_pair == nullptr && removed == 0) {
+        return;
+    }
+    std::string text = new_pair != nullptr
+                           ? "New log files: " + new_pair->text + " and " + new_pair->csv
+                           : "Log files";
+    if (removed > 0) {
+        text += (new_pair != nullptr ? "; " : ": ") + std::to_string(removed) +
+                (removed == 1 ? " dated log" : " dated logs") + " older than " +
+                std::to_string(rotation_.rules().keep_days) +
+                (rotation_.rules().keep_days == 1 ? " day" : " days") + " deleted";
+    }
+    Notice notice{NoticeKind::FilesRotated, std::move(text), ReadWallClock().utc};
+    if (new_pair != nullptr) {
+        notice.file = LogFileStatus{};
+        notice.file->path = new_pair->text;
+    }
+    post_notice(notice);
 }
 
 void Session::post_notice(const Notice& notice) {

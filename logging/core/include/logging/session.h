@@ -21,7 +21,10 @@
 #include <vector>
 
 #include "logging/cycle_record.h"
+#include "logging/disk_guard.h"
+#include "logging/log_files.h"
 #include "logging/log_observers.h"
+#include "logging/log_rotation.h"
 #include "logging/message.h"
 #include "logging/sensor_source.h"
 #include "logging/session_observer.h"
@@ -37,22 +40,12 @@ struct IntervalDecision {
 };
 IntervalDecision apply_interval_rule(int requested_seconds, std::size_t sensor_count);
 
-// What the options add to the log files. The defaults are the plain behaviour: one pair of
-// files for the whole session, no warning about free space.
-struct FileRules {
-    enum class Rotation { Off, Daily, Size };
-    Rotation rotation = Rotation::Off;
-    std::uint64_t rotate_bytes = 100ull << 20;  // Size: a new pair once the text log is this big
-    int keep_days = 0;                          // delete our dated logs older than this; 0: keep
-    std::uint64_t disk_guard_bytes = 0;         // warn under this much free space; 0: never
-};
-
 struct SessionConfig {
     int com_port = 0;
     int interval_seconds = 0;  // after the interval rule
     std::string log_file;      // the log file entry: a path, or text beginning "no file selected"
     int timer = -1;            // the timer whose ticks run the cycles; see Session::on_timer
-    FileRules files;
+    FileRules files;           // rotation, retention, the disk guard (log_files.h)
 };
 
 struct StartResult {
@@ -97,6 +90,12 @@ class Session final : private NoticeSink {
     bool run_queries(const SessionConfig& config, CycleRecord& record, bool& device_gone);
     void ask(int port, int address, Quantity quantity, QueryResult& result, bool& device_gone);
     void tell_line_changes(const CycleRecord& record);
+    // At the cycle boundary, before the record's lines are written: the disk guard's look at
+    // the free space, and a new pair of log files when the rotation says so.
+    void before_lines_written(const CycleRecord& record);
+    // Deletes expired dated logs; a FilesRotated notice names the new pair (if any) and says
+    // how many old logs went.
+    void remove_expired_logs(const LogDate& today, const LogPair* new_pair);
     bool stopping() const { return stop_requested_.load(); }
     void post_notice(const Notice& notice) override;
     // Calls one event of every observer, with no lock held.
@@ -130,6 +129,8 @@ class Session final : private NoticeSink {
     bool device_present_ = true;
     bool overrunning_ = false;
     std::vector<char> reply_;
+    LogRotation rotation_;
+    DiskGuard disk_guard_;
 };
 
 }  // namespace veldra::core

@@ -10,7 +10,9 @@
 
 #include <array>
 #include <chrono>
+#include <cstddef>
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -21,8 +23,10 @@ namespace veldra::core {
 // What a session was started with.
 struct SessionInfo {
     int com_port = 0;
-    int interval_seconds = 0;   // after the interval rule
-    std::string text_log_path;  // as given; rotation may write dated files beside it
+    int interval_seconds = 0;  // after the interval rule
+    // The first pair written: the entry as given, or with rotation its first dated pair
+    // beside it (FilesRotated notices name the later ones).
+    std::string text_log_path;
     std::string csv_log_path;
     std::vector<int> addresses;  // the list at the start: the header lines show these
     std::array<std::string, 3> display_header;  // without line ends
@@ -58,7 +62,7 @@ enum class NoticeKind {
     DeviceBack,      // and came back
     WriteFailed,     // a log line could not be written (text says which file, why, how many wait)
     WriteRecovered,  // writes succeed again; waiting lines went out
-    LinesDropped,    // lines that could not be kept while writes failed
+    LinesDropped,    // lines lost: the oldest waiting ones past the bound, or all left at the end
     DiskLow,         // free space in the log folder fell under the guard
     DiskOk,          // and is back above it
     FilesRotated,    // a new pair of log files was started
@@ -67,10 +71,28 @@ enum class NoticeKind {
     CycleOverrun,    // cycles take longer than the interval
 };
 
+// Where one of the session's log files stands, carried by the notices about it (WriteFailed,
+// WriteRecovered, LinesDropped, FilesRotated), so that a display can sum the files up in a
+// few words while the notice's text says everything.
+struct LogFileStatus {
+    enum class Output { Text, Csv };
+    Output output = Output::Text;
+    std::string path;    // the file concerned
+    std::string reason;  // why writing fails; empty when it works
+    std::chrono::system_clock::time_point failing_since{};
+    std::size_t lines_waiting = 0;  // kept in memory, in order, until a write succeeds
+    std::size_t lines_dropped = 0;  // lost since writing began to fail (never silently)
+    std::size_t lines_written = 0;  // WriteRecovered: the waiting lines that then went out
+};
+
 struct Notice {
     NoticeKind kind = NoticeKind::WriteFailed;
     std::string text;
     std::chrono::system_clock::time_point when;
+    std::optional<LogFileStatus> file{};  // for the notices about a log file
+    // Only new figures for a condition already told (one more line waits, more were
+    // dropped): a status line shows it, a log of events may leave it out.
+    bool update = false;
 };
 
 struct SessionEnd {

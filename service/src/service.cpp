@@ -48,6 +48,10 @@ void write_out(int fd, const std::string& text) {
     [[maybe_unused]] const ssize_t n = ::write(fd, text.data(), text.size());
 }
 
+std::string whole_seconds(std::chrono::steady_clock::duration d) {
+    return std::to_string(std::chrono::duration_cast<std::chrono::seconds>(d).count()) + " s";
+}
+
 // The window's message texts are made for a box with a paragraph of advice about its
 // buttons; a status line keeps the first paragraph.
 std::string first_paragraph(const std::string& text) {
@@ -231,16 +235,12 @@ int Service::run() {
     const auto allowed_quiet = std::chrono::seconds(config.interval_seconds) + kStuckAfter;
     bool stuck = false;
     const auto healthy = [&] {
-        const bool now_stuck = progress.quiet_for() > allowed_quiet;
-        if (now_stuck != stuck) {
-            stuck = now_stuck;
-            status_.line(stuck
-                             ? "no cycle has moved for " +
-                                   std::to_string(std::chrono::duration_cast<std::chrono::seconds>(
-                                                      progress.quiet_for())
-                                                      .count()) +
-                                   " s; the watchdog is no longer told that all is well"
-                             : "the cycles go on again");
+        const auto quiet = progress.quiet_for();
+        if ((quiet > allowed_quiet) != stuck) {
+            stuck = !stuck;
+            status_.line(stuck ? "no cycle has moved for " + whole_seconds(quiet) +
+                                     "; the watchdog is no longer told that all is well"
+                               : "the cycles go on again");
         }
         return !stuck;
     };

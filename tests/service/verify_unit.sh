@@ -10,7 +10,13 @@ mkdir -p "$work/man/man1"
 cp "$manpage" "$work/man/man1/"
 sed "s#^ExecStart=[^ ]*/veldra-logd #ExecStart=$program #" "$unit" > "$work/veldra-logd@ctest.service"
 export MANPATH="$work/man"
-if ! out=$(systemd-analyze verify "$work/veldra-logd@ctest.service" 2>&1) || [ -n "$out" ]; then
+# The Documentation= check runs man; a machine without it cannot check the page.
+man_check=--man=yes
+if ! command -v man >/dev/null; then
+    echo "no man command here: the manual page is not checked"
+    man_check=--man=no
+fi
+if ! out=$(systemd-analyze verify "$man_check" "$work/veldra-logd@ctest.service" 2>&1) || [ -n "$out" ]; then
     echo "systemd-analyze verify reported:" >&2
     echo "$out" >&2
     exit 1

@@ -199,35 +199,4 @@ int ParsePanelFile(std::string_view bytes, int resource, PanelDef& panel, std::s
     }
 }
 
-std::string_view KindName(ControlKind kind) {
-    switch (kind) {
-        case ControlKind::CommandButton:
-            return "command_button";
-        case ControlKind::Numeric:
-            return "numeric";
-        case ControlKind::String:
-            return "string";
-        case ControlKind::TextBox:
-            return "text_box";
-        case ControlKind::ListBox:
-            return "list_box";
-        case ControlKind::TextMessage:
-            return "text_message";
-        case ControlKind::Decoration:
-            return "decoration";
-    }
-    return "decoration";
-}
-
-std::optional<ControlKind> KindFromName(std::string_view name) {
-    for (const ControlKind k : {ControlKind::CommandButton, ControlKind::Numeric,
-                                ControlKind::String, ControlKind::TextBox, ControlKind::ListBox,
-                                ControlKind::TextMessage, ControlKind::Decoration}) {
-        if (KindName(k) == name) {
-            return k;
-        }
-    }
-    return std::nullopt;
-}
-
 }  // namespace veldra::ui

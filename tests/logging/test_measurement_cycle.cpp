@@ -12,25 +12,19 @@
 #include "logging/logging.h"
 #include "logging_fixture.h"
 #include "platform/ui_testing.h"
+#include "worked_example.h"
 
 namespace logging_test {
 namespace {
 
 using veldra::sim::Quantity;
 
-constexpr int kFirst = 0x01a2b3;
-constexpr int kSecond = 0x00fe01;
-
-const std::string kHeader1 =
-    "     ISO Timestamp    |                    Sensor 01a2b3                    "
-    "|                    Sensor 00fe01                    ";
-const std::string kHeader2 =
-    "  YYYY-MM-DD HH:MM:SS | Counts | Permittivity | Water Content | Temperature "
-    "| Counts | Permittivity | Water Content | Temperature ";
-const std::string kDashes(130, '-');
-const std::string kData =
-    "  2024-03-05 14:07:09 | 12345  |     21.50    |      33.25    |     23.40   "
-    "|  error |     error    |      error    |    error    ";
+using worked_example::kDashes;
+using worked_example::kData;
+using worked_example::kFirst;
+using worked_example::kHeader1;
+using worked_example::kHeader2;
+using worked_example::kSecond;
 
 class MeasurementCycle : public LoggingTest {
   protected:
@@ -53,13 +47,7 @@ TEST_F(MeasurementCycle, WorkedExampleByteForByte) {
     const std::string table = kHeader1 + "\n" + kHeader2 + "\n" + kDashes + "\n" + kData + "\n";
     EXPECT_EQ(log_view_text(), table);
     EXPECT_EQ(read_file(text_path_), table);
-    EXPECT_EQ(read_file(csv_path_),
-              "\"sep=;\"\n"
-              "ISO Timestamp;Sensor 01a2b3;Sensor 01a2b3;Sensor 01a2b3;Sensor 01a2b3;"
-              "Sensor 00fe01;Sensor 00fe01;Sensor 00fe01;Sensor 00fe01\n"
-              "YYYY-MM-DD HH:MM:SS;Counts;Permittivity;Water Content;Temperature;"
-              "Counts;Permittivity;Water Content;Temperature\n"
-              "2024-03-05 14:07:09;12345;21.50;33.25;23.40;0;0.00;0.00;0.00\n");
+    EXPECT_EQ(read_file(csv_path_), worked_example::kCsvHeader + worked_example::kCsvRow + "\n");
     // The status line shows the last query of the last sensor.
     EXPECT_EQ(field_text(status_line), "Reading Sensor 00fe01 Temperature...");
     EXPECT_TRUE(popups_.messages().empty());

@@ -10,30 +10,13 @@
 #include <string_view>
 #include <vector>
 
+#include "platform/panel_state_record.h"
 #include "platform/ui.h"
 
 namespace veldra::ui {
 
-enum class ControlKind {
-    CommandButton,
-    Numeric,
-    String,
-    TextBox,
-    ListBox,
-    TextMessage,
-    Decoration
-};
-
-std::string_view KindName(ControlKind kind);
-std::optional<ControlKind> KindFromName(std::string_view name);
-
 struct Geometry {
     int left = 0, top = 0, width = 0, height = 0;
-};
-
-struct ListItem {
-    std::string label;
-    int value = 0;
 };
 
 // A control as the panel file describes it.
@@ -72,26 +55,8 @@ struct PanelDef {
 // UIE_NO_RESOURCE with a reason in error. Never throws.
 int ParsePanelFile(std::string_view bytes, int resource, PanelDef& panel, std::string& error);
 
-// One control's stored state in a panel-state record.
-struct StoredControl {
-    int id = 0;
-    ControlKind kind = ControlKind::Numeric;
-    int intValue = 0;
-    std::string text;
-    std::vector<ListItem> items;
-    int index = -1;
-};
-
-struct PanelStateRecord {
-    int slot = 1;
-    std::vector<StoredControl> controls;
-};
-
-inline constexpr std::string_view kPanelStateFormat = "veldra-panel-state";
-inline constexpr int kPanelStateVersion = 1;
-
-// Parses a panel-state record in full; returns 0 or UIE_FILE_FORMAT. Never throws.
+// Parses a panel-state record in full (ParsePanelStateRecord); returns 0 or UIE_FILE_FORMAT.
+// Never throws.
 int ParsePanelState(std::string_view bytes, PanelStateRecord& record, std::string& error);
-std::string SerialisePanelState(const PanelStateRecord& record);
 
 }  // namespace veldra::ui

@@ -1,0 +1,25 @@
+// What options.json asks of a session's log files, as the measurement core takes it, and the
+// one place where options add observers to the service's session (the broker export is to be
+// one of them).
+#pragma once
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "logging/session.h"
+#include "options/options.h"
+
+namespace veldra::service {
+
+core::FileRules file_rules(const options::Options& options);
+
+// "rotation daily, keeping 30 days; disk guard 100 MB": for the started line.
+std::string describe_file_rules(const core::FileRules& rules);
+
+// The observers the options ask for, in the order they are to be added after the service's
+// own; `said` receives what the service should say about them (one line each).
+std::vector<std::unique_ptr<core::SessionObserver>> observers_from_options(
+    const options::Options& options, std::vector<std::string>& said);
+
+}  // namespace veldra::service

@@ -1,0 +1,68 @@
+// Options to the core's log-file rules, and the observers options add.
+#include "service/option_rules.h"
+
+namespace veldra::service {
+namespace {
+
+constexpr std::uint64_t kMegabyte = 1024ull * 1024ull;
+
+std::string megabytes(std::uint64_t bytes) {
+    return std::to_string(bytes / kMegabyte) + " MB";
+}
+
+}  // namespace
+
+core::FileRules file_rules(const options::Options& options) {
+    core::FileRules rules;
+    switch (options.rotation.mode) {
+        case options::RotationMode::Off:
+            rules.rotation = core::FileRules::Rotation::Off;
+            break;
+        case options::RotationMode::Daily:
+            rules.rotation = core::FileRules::Rotation::Daily;
+            break;
+        case options::RotationMode::Size:
+            rules.rotation = core::FileRules::Rotation::Size;
+            break;
+    }
+    // The options library keeps these within their ranges (never negative).
+    rules.rotate_bytes = static_cast<std::uint64_t>(options.rotation.size_mb) * kMegabyte;
+    rules.keep_days = options.rotation.keep_days;
+    rules.disk_guard_bytes = static_cast<std::uint64_t>(options.disk_guard_mb) * kMegabyte;
+    return rules;
+}
+
+std::string describe_file_rules(const core::FileRules& rules) {
+    std::string text;
+    switch (rules.rotation) {
+        case core::FileRules::Rotation::Off:
+            text = "no rotation";
+            break;
+        case core::FileRules::Rotation::Daily:
+            text = "rotation daily";
+            break;
+        case core::FileRules::Rotation::Size:
+            text = "rotation at " + megabytes(rules.rotate_bytes);
+            break;
+    }
+    if (rules.rotation != core::FileRules::Rotation::Off && rules.keep_days > 0) {
+        text += ", keeping " + std::to_string(rules.keep_days) + " days";
+    }
+    text += rules.disk_guard_bytes > 0 ? "; disk guard " + megabytes(rules.disk_guard_bytes)
+                                       : "; no disk guard";
+    return text;
+}
+
+std::vector<std::unique_ptr<core::SessionObserver>> observers_from_options(
+    const options::Options& options, std::vector<std::string>& said) {
+    std::vector<std::unique_ptr<core::SessionObserver>> observers;
+    // Observers that options switch on are created here, each after the ones before it.
+    if (options.mqtt.enabled) {
+        said.push_back(
+            "the broker export (\"mqtt\" in the options) is not part of this version of "
+            "veldra-logd; logging goes on without it");
+    }
+    return observers;
+}
+
+}  // namespace veldra::service

@@ -7,6 +7,7 @@
 #include <time.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <array>
 #include <cerrno>
 
@@ -71,6 +72,48 @@ KeptFile KeepUnderDatedName(const std::string& path) {
         }
     }
     return {false, {}, EEXIST};
+}
+
+std::vector<KeptFile> KeepTogetherUnderDatedName(const std::vector<std::string>& paths) {
+    std::vector<KeptFile> results(paths.size());
+    std::vector<std::size_t> present;
+    long long stamp = 0;
+    for (std::size_t i = 0; i < paths.size(); ++i) {
+        struct stat st {};
+        if (stat(paths[i].c_str(), &st) != 0 && lstat(paths[i].c_str(), &st) != 0) {
+            results[i] = {true, {}, 0};  // nothing to keep
+            continue;
+        }
+        present.push_back(i);
+        stamp = std::max<long long>(stamp, st.st_mtim.tv_sec);
+    }
+    for (int suffix = 0; suffix < 1000 && !present.empty(); ++suffix) {
+        const bool free_for_all = std::all_of(present.begin(), present.end(), [&](std::size_t i) {
+            struct stat st {};
+            return lstat(DatedName(paths[i], stamp, suffix).c_str(), &st) != 0;
+        });
+        if (!free_for_all) {
+            continue;
+        }
+        // A name taken meanwhile by someone else sends what is left to the next suffix.
+        std::vector<std::size_t> left;
+        for (const std::size_t i : present) {
+            const std::string target = DatedName(paths[i], stamp, suffix);
+            const int error = RenameNoReplace(paths[i], target);
+            if (error == 0) {
+                results[i] = {true, target, 0};
+            } else if (error == EEXIST) {
+                left.push_back(i);
+            } else {
+                results[i] = {false, {}, error};
+            }
+        }
+        present.swap(left);
+    }
+    for (const std::size_t i : present) {
+        results[i] = {false, {}, EEXIST};
+    }
+    return results;
 }
 
 }  // namespace veldra::platform

@@ -224,7 +224,8 @@ TEST_F(LoggingSession, RestartKeepsEarlierLogsUnderDatedNames) {
     const std::string firstCsv = read_file(csv_path_);
     ASSERT_EQ(read_lines(text_path_).size(), 4u);
 
-    // Same modification time for both, and a name already taken: a suffix avoids it.
+    // Same modification time for both, and the CSV log's name already taken: both take the
+    // next suffix, so the kept pair still pairs up by name.
     const auto when = fs::last_write_time(text_path_);
     fs::last_write_time(csv_path_, when);
     struct stat st {};
@@ -233,7 +234,7 @@ TEST_F(LoggingSession, RestartKeepsEarlierLogsUnderDatedNames) {
     struct tm local {};
     localtime_r(&st.st_mtim.tv_sec, &local);
     strftime(stamp.data(), stamp.size(), "%Y-%m-%d_%H%M%S", &local);
-    const fs::path keptText = dir_ / ("field." + std::string(stamp.data()) + ".txt");
+    const fs::path keptText = dir_ / ("field." + std::string(stamp.data()) + "-1.txt");
     const fs::path takenCsv = dir_ / ("field." + std::string(stamp.data()) + ".csv");
     const fs::path keptCsv = dir_ / ("field." + std::string(stamp.data()) + "-1.csv");
     std::ofstream(takenCsv) << "someone else's\n";

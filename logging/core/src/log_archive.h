@@ -3,6 +3,7 @@
 #pragma once
 
 #include <string>
+#include <vector>
 
 #include "platform/kept_file.h"
 
@@ -19,8 +20,9 @@ ExistingLog inspect_existing_log(const std::string& path);
 // An earlier log is renamed beside itself under its dated name, never replacing an existing
 // file (the same rule keeps a settings file that could not be read).
 using ArchiveResult = veldra::platform::KeptFile;
-inline ArchiveResult archive_log(const std::string& path) {
-    return veldra::platform::KeepUnderDatedName(path);
+// A text log and its CSV log kept under one stamp and suffix, so they still pair up by name.
+inline std::vector<ArchiveResult> archive_logs(const std::vector<std::string>& paths) {
+    return veldra::platform::KeepTogetherUnderDatedName(paths);
 }
 
 }  // namespace veldra::core

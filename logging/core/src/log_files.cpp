@@ -30,11 +30,16 @@ std::optional<Message> keep_earlier_logs(const std::string& text_path,
                            kAgain);
         }
     }
+    std::vector<std::string> ours;
     for (const std::string* path : {&text_path, &csv_path}) {
-        if (inspect_existing_log(*path) != ExistingLog::Ours) {
-            continue;
+        if (inspect_existing_log(*path) == ExistingLog::Ours) {
+            ours.push_back(*path);
         }
-        const ArchiveResult kept = archive_log(*path);
+    }
+    const std::vector<ArchiveResult> kept_all = archive_logs(ours);
+    for (std::size_t i = 0; i < ours.size(); ++i) {
+        const std::string* path = &ours[i];
+        const ArchiveResult& kept = kept_all[i];
         if (!kept.ok) {
             return refusal("The earlier log \"" + *path +
                            "\" could not be kept under a new name (" + describe_errno(kept.error) +

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <string>
+#include <vector>
 
 namespace veldra::platform {
 
@@ -19,5 +20,10 @@ struct KeptFile {
 // Renames the file (of any kind; a symlink itself) beside itself under its dated name, never
 // replacing an existing file.
 KeptFile KeepUnderDatedName(const std::string& path);
+// Keeps files that belong together (a text log and its CSV log) under one stamp and one
+// suffix, so that they still pair up by name: the stamp is the newest of their times, the
+// suffix the first that is free for all of them. Paths that do not exist are skipped; the
+// results come in the order of the paths.
+std::vector<KeptFile> KeepTogetherUnderDatedName(const std::vector<std::string>& paths);
 
 }  // namespace veldra::platform

@@ -124,8 +124,8 @@ void BrokerExport::after_commit(const CommitOutcome& outcome, const core::CycleR
             // Told once on the way up; again only after it has gone down to 70 %.
             if (!filling_told_ && outcome.used_bytes * 10 >= limit * 8) {
                 filling_told_ = true;
-                warn("Export: the outbox is 80 % full (" + texts::megabytes(outcome.used_bytes) +
-                     " of " + texts::megabytes(limit) + ", " + texts::waiting(outcome.waiting) +
+                warn("Export: the outbox is 80 % full (" + texts::size(outcome.used_bytes) +
+                     " of " + texts::size(limit) + ", " + texts::waiting(outcome.waiting) +
                      "); once it is full, new cycles go to the log files only");
             } else if (filling_told_ && outcome.used_bytes * 10 < limit * 7) {
                 filling_told_ = false;
@@ -140,8 +140,8 @@ void BrokerExport::after_commit(const CommitOutcome& outcome, const core::CycleR
                 }
                 stopped_ = Stopped::Full;
                 warn("Export stopped: the outbox " + settings_.outbox + " is full (" +
-                     texts::megabytes(outcome.used_bytes) + " of " + texts::megabytes(limit) +
-                     ", " + texts::waiting(outcome.waiting) + "); from seq " +
+                     texts::size(outcome.used_bytes) + " of " + texts::size(limit) + ", " +
+                     texts::waiting(outcome.waiting) + "); from seq " +
                      std::to_string(outcome.seq) + " of " + local +
                      " on, cycles go to the log files only, until the broker has taken the "
                      "waiting messages");

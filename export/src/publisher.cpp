@@ -160,6 +160,8 @@ void Publisher::start() {
     if (thread_.joinable()) {
         return;
     }
+    // Set up on the starting thread: the library's set-up is no affair of its network thread.
+    mqtt::ensure_library();
     loop_ = std::make_unique<Loop>(settings_, tuning_, notices_, acknowledged_, connected_);
     thread_ = std::thread([this] { loop_->run(); });
 }
@@ -449,8 +451,11 @@ void Publisher::Loop::fail(Trouble kind, std::string reason) {
 
 void Publisher::Loop::fail_with(int rc, int error) {
     if (refused != 0) {
-        fail(Trouble::Login, std::string("the broker refused the login: ") +
-                                 mosquitto_connack_string(refused) +
+        std::string answer = mosquitto_connack_string(refused);
+        if (!answer.empty() && answer.back() == '.') {
+            answer.pop_back();
+        }
+        fail(Trouble::Login, "the broker refused the login: " + answer +
                                  " (check mqtt.username and mqtt.password)");
         return;
     }

@@ -38,7 +38,10 @@ std::string acknowledged(const std::optional<Acknowledged>& last) {
     return "last acknowledged cycle: seq " + std::to_string(last->seq) + " of " + last->local;
 }
 
-std::string megabytes(std::uint64_t bytes) {
+std::string size(std::uint64_t bytes) {
+    if (bytes < kMegabyte) {
+        return std::to_string((bytes + 512) / 1024) + " kB";
+    }
     std::array<char, 32> buf{};
     const auto [end, ec] = std::to_chars(
         buf.data(), buf.data() + buf.size(),

@@ -20,7 +20,7 @@ std::string broker(const ExportSettings& settings);
 std::string waiting(std::uint64_t count);
 // "last acknowledged cycle: seq 17 of 2026-12-10 11:22:12", or "no cycle acknowledged yet".
 std::string acknowledged(const std::optional<Acknowledged>& last);
-// "819.2 MB"
-std::string megabytes(std::uint64_t bytes);
+// "819.2 MB", "48 kB"
+std::string size(std::uint64_t bytes);
 
 }  // namespace veldra::exporter::texts

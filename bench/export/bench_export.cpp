@@ -66,6 +66,14 @@ double cpu_seconds() {
            static_cast<double>(u.ru_utime.tv_usec + u.ru_stime.tv_usec) / 1e6;
 }
 
+// The calling thread's CPU alone.
+double thread_cpu_seconds() {
+    rusage u{};
+    ::getrusage(RUSAGE_THREAD, &u);
+    return static_cast<double>(u.ru_utime.tv_sec + u.ru_stime.tv_sec) +
+           static_cast<double>(u.ru_utime.tv_usec + u.ru_stime.tv_usec) / 1e6;
+}
+
 double ms(Clock::duration d) {
     return std::chrono::duration<double, std::milli>(d).count();
 }
@@ -129,7 +137,7 @@ bool wait_for(const std::function<bool()>& done, std::chrono::seconds timeout) {
 }  // namespace
 
 int main(int argc, char** argv) {
-    int cycles = 300, drain = 10000, loop = 1000;
+    int cycles = 300, drain = 10000, loop = 1000, window = 0;
     for (int i = 1; i + 1 < argc; i += 2) {
         const std::string key = argv[i];
         const int value = std::atoi(argv[i + 1]);
@@ -139,11 +147,14 @@ int main(int argc, char** argv) {
             drain = value;
         } else if (key == "--loop") {
             loop = value;
+        } else if (key == "--window") {
+            window = value;  // messages in flight; 0: the export's default
         }
     }
     export_test::TempDir dir;
     export_test::BrokerConfig config;
     config.persistence = false;
+    config.tcp_nodelay = std::getenv("BROKER_NODELAY") != nullptr;
     export_test::Broker broker(config);
     if (!broker.start()) {
         std::printf("the broker did not start\n");
@@ -185,6 +196,7 @@ int main(int argc, char** argv) {
         }
         std::vector<double> wall;
         const double cpu0 = cpu_seconds();
+        const double main0 = thread_cpu_seconds();
         for (int i = 0; i < cycles; ++i) {
             const auto t0 = Clock::now();
             exporter.cycle_finished(cycle_record(static_cast<std::uint64_t>(i)));
@@ -195,15 +207,16 @@ int main(int argc, char** argv) {
             }
             wall.push_back(ms(Clock::now() - t0));
         }
-        // The polling above spins a little; its CPU is part of the figure, so it is an upper
-        // bound of what the export costs.
-        const double cpu = (cpu_seconds() - cpu0) * 1000.0 / cycles;
+        // This thread commits and polls for the acknowledgements; every other thread's CPU is
+        // the publisher's (the broker is another process).
+        const double main = thread_cpu_seconds() - main0;
+        const double publish = (cpu_seconds() - cpu0 - main) * 1000.0 / cycles;
         exporter.session_ended({});
         const Spread s = spread(wall);
         std::printf(
             "one cycle, commit to the broker's last acknowledgement: median %.3f ms, "
-            "p99 %.3f ms, worst %.3f ms; process CPU at most %.3f ms per cycle\n",
-            s.median, s.p99, s.worst, cpu);
+            "p99 %.3f ms, worst %.3f ms; the publisher thread's CPU %.3f ms per cycle\n",
+            s.median, s.p99, s.worst, publish);
     }
 
     // 3. The drain after an outage.
@@ -221,7 +234,11 @@ int main(int argc, char** argv) {
         entries = reader.fetch_after(0, static_cast<std::size_t>(drain));
         const std::uint64_t waiting = writer.waiting();
 
-        ex::Publisher publisher(settings, {}, notices);
+        ex::Tuning tuning;
+        if (window > 0) {
+            tuning.in_flight = static_cast<std::size_t>(window);
+        }
+        ex::Publisher publisher(settings, tuning, notices);
         const double cpu0 = cpu_seconds();
         const auto t0 = Clock::now();
         publisher.start();

@@ -5,7 +5,10 @@
 // the outbox on the next one, in the same order.
 #include "export/publisher.h"
 
+#include <netinet/in.h>
+#include <netinet/tcp.h>
 #include <poll.h>
+#include <sys/socket.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -30,6 +33,8 @@ using std::chrono::milliseconds;
 constexpr std::string_view kOnline = "online";
 constexpr std::string_view kOffline = "offline";
 constexpr milliseconds kMiscEvery{1000};  // keep-alive bookkeeping, as the library asks
+constexpr milliseconds kRemoveEvery{
+    250};  // acknowledged messages leave the outbox at least so often
 
 // Why there is no connection; a notice is posted when this or its words change.
 enum class Trouble { None, Unreachable, Lost, NoAnswer, Login, Tls, Settings };
@@ -103,7 +108,8 @@ struct Publisher::Loop {
     void idle(Steady::time_point until);
     void connected_now();
     void publish_more();
-    void settle();
+    // Takes what the broker acknowledged out of the outbox; `now`: whatever the batch.
+    void settle(bool now = false);
     void fail(Trouble trouble, std::string why);
     void fail_with(int rc, int error);
     void farewell();
@@ -138,6 +144,7 @@ struct Publisher::Loop {
     std::int64_t last_sent = 0;       // id of the last message sent on this connection
     std::int64_t acked_through = 0;   // every id up to this one is acknowledged
     std::int64_t removed_through = 0;
+    Steady::time_point last_removal{};
     std::optional<Acknowledged> last_acked;
 
     Trouble trouble = Trouble::None;
@@ -234,6 +241,8 @@ void Publisher::Loop::connect() {
     mosquitto_publish_callback_set(m, &Loop::on_publish);
     mosquitto_log_callback_set(m, &Loop::on_log);
     mosquitto_int_option(m, MOSQ_OPT_PROTOCOL_VERSION, MQTT_PROTOCOL_V311);
+    // A cycle's few small messages go out at once, not after the broker's delayed ACK.
+    mosquitto_int_option(m, MOSQ_OPT_TCP_NODELAY, 1);
     mosquitto_max_inflight_messages_set(m, static_cast<unsigned>(t.in_flight));
     const std::string status = status_topic(s.topic_prefix, s.site);
     mosquitto_will_set(m, status.c_str(), static_cast<int>(kOffline.size()), kOffline.data(), 1,
@@ -294,6 +303,12 @@ void Publisher::Loop::turn(Steady::time_point until, bool publish) {
             fail_with(rc, error);
             return;
         }
+        // Acknowledge what came at once: a broker that holds small packets back until its
+        // last one is acknowledged (Nagle's rule, mosquitto's default) would otherwise wait
+        // for our delayed ACK with the rest of a cycle's PUBACKs. Linux forgets this after a
+        // while, so it is said after every read.
+        const int one = 1;
+        ::setsockopt(socket, IPPROTO_TCP, TCP_QUICKACK, &one, sizeof one);
     }
     if (ready > 0 && (fds[0].revents & POLLOUT) != 0) {
         const int rc = mosquitto_loop_write(m, 1);
@@ -393,18 +408,23 @@ void Publisher::Loop::publish_more() {
     }
 }
 
-void Publisher::Loop::settle() {
-    bool advanced = false;
+void Publisher::Loop::settle(bool now) {
     while (!in_flight.empty() && in_flight.front().acked) {
         acked_through = in_flight.front().id;
         last_acked = std::move(in_flight.front().cycle);
         in_flight.pop_front();
         acknowledged.fetch_add(1);
-        advanced = true;
     }
-    if (!advanced || acked_through <= removed_through) {
+    // One delete per batch while a backlog drains: a transaction per acknowledgement would
+    // cost more than sending the message.
+    const bool due =
+        now || in_flight.empty() ||
+        acked_through - removed_through >= static_cast<std::int64_t>(t.in_flight / 2) ||
+        Steady::now() - last_removal >= kRemoveEvery;
+    if (acked_through <= removed_through || !due) {
         return;
     }
+    last_removal = Steady::now();
     if (outbox->remove_through(acked_through, *last_acked)) {
         removed_through = acked_through;
         remove_failure_told = false;
@@ -420,7 +440,7 @@ void Publisher::Loop::settle() {
 void Publisher::Loop::fail(Trouble kind, std::string reason) {
     const bool was_connected = connected;
     if (client && connected) {
-        settle();
+        settle(true);
     }
     client.reset();
     connected = false;
@@ -499,7 +519,7 @@ void Publisher::Loop::farewell() {
             turn(until, false);
         }
         if (client) {
-            settle();
+            settle(true);
             const std::string status = status_topic(s.topic_prefix, s.site);
             mosquitto_publish(client.get(), nullptr, status.c_str(),
                               static_cast<int>(kOffline.size()), kOffline.data(), 1, true);

@@ -158,6 +158,9 @@ bool Broker::start() {
          << "log_dest stderr\n"
          << "log_type error\nlog_type warning\nlog_type notice\n"
          << "max_queued_messages 0\n";
+    if (config_.tcp_nodelay) {
+        conf << "set_tcp_nodelay true\n";
+    }
     if (config_.persistence) {
         conf << "persistence true\npersistence_location " << d.string() << "/\n";
     }

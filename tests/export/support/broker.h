@@ -52,6 +52,7 @@ struct BrokerConfig {
     std::optional<Login> login;  // else anonymous clients are welcome
     bool tls = false;            // a TLS listener (tls_port) beside the plain one
     bool persistence = true;
+    bool tcp_nodelay = false;  // the broker's own sockets (mosquitto's default: off)
 };
 
 class Broker {

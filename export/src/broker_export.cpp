@@ -15,11 +15,6 @@ SettingsResult export_settings(const options::MqttOptions& mqtt, const std::stri
         out.error = checked.error;
         return out;
     }
-    // MQTT sends a password only together with a user name.
-    if (!mqtt.password.empty() && mqtt.username.empty()) {
-        out.error = "mqtt.password: needs mqtt.username as well";
-        return out;
-    }
     ExportSettings& s = out.settings;
     s.host = mqtt.host;
     s.port = mqtt.port;

@@ -17,6 +17,7 @@
 #include <deque>
 #include <optional>
 #include <random>
+#include <set>
 
 #include "export/outbox.h"
 #include "export/payload.h"
@@ -150,7 +151,8 @@ struct Publisher::Loop {
     Trouble trouble = Trouble::None;
     std::string why;
     std::optional<Wall::time_point> trouble_since;
-    std::uint64_t backlog = 0;  // waiting when the connection came; told when delivered
+    std::set<std::string> said;  // the failures told since trouble_since
+    std::uint64_t backlog = 0;   // waiting when the connection came; told when delivered
     Steady::time_point last_progress{};
     std::uint64_t last_told_waiting = 0;
     bool remove_failure_told = false;
@@ -456,9 +458,12 @@ void Publisher::Loop::fail(Trouble kind, std::string reason) {
     delay = std::min(delay * 2, t.longest_retry);
     if (!trouble_since || was_connected) {
         trouble_since = Wall::now();
+        said.clear();
     }
-    if (!was_connected && kind == trouble && reason == why) {
-        return;  // the same failure again: said once
+    // Each failure is said once while it lasts, even when attempts alternate between reasons.
+    const std::string said_key = std::to_string(static_cast<int>(kind)) + " " + reason;
+    if (!was_connected && !said.insert(said_key).second) {
+        return;
     }
     trouble = kind;
     why = std::move(reason);
@@ -477,6 +482,22 @@ void Publisher::Loop::fail_with(int rc, int error) {
         }
         fail(Trouble::Login, "the broker refused the login: " + answer +
                                  " (check mqtt.username and mqtt.password)");
+        return;
+    }
+    const bool tls = !s.ca_file.empty() || !s.cert_file.empty();
+    if (tls && !connected &&
+        (rc == MOSQ_ERR_CONN_LOST || rc == MOSQ_ERR_NO_CONN || rc == MOSQ_ERR_PROTOCOL)) {
+        // A broker that wants a client certificate (or does not take ours) may complete the
+        // handshake and only then hang up, before any answer.
+        std::string reason = library_said.empty()
+                                 ? "the broker ended the TLS connection before answering"
+                                 : "TLS: " + library_reason(library_said);
+        reason +=
+            s.cert_file.empty()
+                ? " (does it ask for a client certificate? see mqtt.cert_file and "
+                  "mqtt.key_file)"
+                : " (does it take the client certificate in mqtt.cert_file " + s.cert_file + "?)";
+        fail(Trouble::Tls, reason);
         return;
     }
     switch (rc) {

@@ -134,7 +134,8 @@ TEST_F(ExportSession, ABrokerAwayForTwentyCyclesGetsAllOfThemInOrderWhenItIsBack
         [&](const std::vector<Received>& all) { return has_all(seqs_of(all, topic), 3); }));
 
     broker.stop();
-    ASSERT_TRUE(rig.recorder().wait_for_notice("reconnecting to 127.0.0.1"));
+    ASSERT_TRUE(rig.recorder().wait_for_notice("reconnecting to 127.0.0.1"))
+        << rig.recorder().texts();
     for (int i = 0; i < 20; ++i) {
         rig.cycle();
     }
@@ -165,9 +166,10 @@ BrokerConfig login_broker() {
     return c;
 }
 
-BrokerConfig tls_broker() {
+BrokerConfig tls_broker(bool client_certificates = false) {
     BrokerConfig c;
     c.tls = true;
+    c.client_certificates = client_certificates;
     return c;
 }
 
@@ -190,7 +192,7 @@ TEST_P(ExportRefusal, IsSaidOnceTheFilesGoOnAndTheExportCatchesUpWhenPutRight) {
         c.configure(wrong, broker, false);
         rig.make_export(wrong);
         ASSERT_TRUE(rig.start());
-        ASSERT_TRUE(rig.recorder().wait_for_notice(c.said.front()));
+        ASSERT_TRUE(rig.recorder().wait_for_notice(c.said.front())) << rig.recorder().texts();
         rig.cycle();
         rig.cycle();
         // Long enough for several attempts at the test's pace (50 to 300 ms apart).
@@ -204,7 +206,7 @@ TEST_P(ExportRefusal, IsSaidOnceTheFilesGoOnAndTheExportCatchesUpWhenPutRight) {
             said.push_back(n);
         }
     }
-    ASSERT_EQ(said.size(), 1u);
+    ASSERT_EQ(said.size(), 1u) << rig.recorder().texts();
     for (const std::string& part : c.said) {
         EXPECT_NE(said[0].text.find(part), std::string::npos) << said[0].text;
     }
@@ -244,7 +246,18 @@ INSTANTIATE_TEST_SUITE_P(
                     (right ? test_certificates().ca : test_certificates().other_ca).string();
             },
             {"TLS: certificate verify failed",
-             "not signed by the CA in mqtt.ca_file " + test_certificates().other_ca.string()}}),
+             "not signed by the CA in mqtt.ca_file " + test_certificates().other_ca.string()}},
+        RefusalCase{"NoClientCertificate",
+                    tls_broker(true),
+                    [](ExportSettings& s, const Broker& b, bool right) {
+                        s.port = b.tls_port();
+                        s.ca_file = test_certificates().ca.string();
+                        if (right) {
+                            s.cert_file = test_certificates().client_cert.string();
+                            s.key_file = test_certificates().client_key.string();
+                        }
+                    },
+                    {"TLS: ", "does it ask for a client certificate? see mqtt.cert_file"}}),
     [](const auto& info) { return std::string(info.param.name); });
 
 TEST_F(ExportSession, TheLineProtocolReadsBackByItsGrammar) {

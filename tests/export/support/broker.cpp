@@ -131,12 +131,20 @@ const Certificates& test_certificates() {
                  (d / "test-ca.pem").string(), "-CAkey", (d / "test-ca.key").string(),
                  "-CAcreateserial", "-days", "2", "-extfile", ext, "-out",
                  (d / "server.pem").string()},
+                log) &&
+            run({ossl, "req", "-newkey", "ec", "-pkeyopt", "ec_paramgen_curve:prime256v1", "-nodes",
+                 "-subj", "/CN=logger-field-1", "-keyout", (d / "client.key").string(), "-out",
+                 (d / "client.csr").string()},
+                log) &&
+            run({ossl, "x509", "-req", "-in", (d / "client.csr").string(), "-CA",
+                 (d / "test-ca.pem").string(), "-CAkey", (d / "test-ca.key").string(),
+                 "-CAcreateserial", "-days", "2", "-out", (d / "client.pem").string()},
                 log);
         if (!made) {
             std::cerr << "openssl failed:\n" << slurp(log);
         }
         return Certificates{d / "test-ca.pem", d / "server.pem", d / "server.key",
-                            d / "other-ca.pem"};
+                            d / "client.pem",  d / "client.key", d / "other-ca.pem"};
     }();
     return certs;
 }
@@ -183,6 +191,9 @@ bool Broker::start() {
         conf << "listener " << tls_port_ << " 127.0.0.1\n"
              << "cafile " << c.ca.string() << "\ncertfile " << c.server_cert.string()
              << "\nkeyfile " << c.server_key.string() << "\n";
+        if (config_.client_certificates) {
+            conf << "require_certificate true\n";
+        }
     }
     conf.close();
 

@@ -41,16 +41,17 @@ struct Login {
     std::string username, password;
 };
 
-// A throwaway CA, a server certificate it signed for 127.0.0.1, and a second CA that signed
-// nothing: made with openssl once per test program.
+// A throwaway CA, a server certificate it signed for 127.0.0.1, a client certificate it signed,
+// and a second CA that signed nothing: made with openssl once per test program.
 struct Certificates {
-    std::filesystem::path ca, server_cert, server_key, other_ca;
+    std::filesystem::path ca, server_cert, server_key, client_cert, client_key, other_ca;
 };
 const Certificates& test_certificates();
 
 struct BrokerConfig {
-    std::optional<Login> login;  // else anonymous clients are welcome
-    bool tls = false;            // a TLS listener (tls_port) beside the plain one
+    std::optional<Login> login;        // else anonymous clients are welcome
+    bool tls = false;                  // a TLS listener (tls_port) beside the plain one
+    bool client_certificates = false;  // the TLS listener lets in only certified clients
     bool persistence = true;
     bool tcp_nodelay = false;  // the broker's own sockets (mosquitto's default: off)
 };

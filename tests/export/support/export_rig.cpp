@@ -58,6 +58,15 @@ bool Recorder::wait_for_notice(const std::string& part, std::chrono::millisecond
     });
 }
 
+std::string Recorder::texts() const {
+    const std::lock_guard lock(mutex_);
+    std::string all;
+    for (const Notice& n : notices_) {
+        all += n.text + "\n";
+    }
+    return all;
+}
+
 bool Recorder::wait_for_cycles(std::size_t n) {
     std::unique_lock lock(mutex_);
     return changed_.wait_for(lock, 60s, [&] { return records_.size() >= n; });

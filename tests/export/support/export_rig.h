@@ -33,6 +33,8 @@ class Recorder final : public veldra::core::SessionObserver {
     bool wait_for_notice(const std::string& part,
                          std::chrono::milliseconds timeout = std::chrono::seconds(20));
     bool wait_for_cycles(std::size_t n);
+    // Every notice's text, one per line, for a failure's message.
+    std::string texts() const;
 
   private:
     mutable std::mutex mutex_;

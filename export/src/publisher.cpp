@@ -111,7 +111,7 @@ struct Publisher::Loop {
     void publish_more();
     // Takes what the broker acknowledged out of the outbox; `now`: whatever the batch.
     void settle(bool now = false);
-    void fail(Trouble trouble, std::string why);
+    void fail(Trouble kind, std::string reason);
     void fail_with(int rc, int error);
     void farewell();
 

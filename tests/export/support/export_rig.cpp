@@ -130,20 +130,25 @@ veldra::exporter::BrokerExport& ExportRig::make_export(
     return *exporter_;
 }
 
-bool ExportRig::start() {
+::testing::AssertionResult ExportRig::start() {
     if (!exporter_ || !session_->add_observer(*exporter_)) {
-        return false;
+        return ::testing::AssertionFailure() << "no export to add";
     }
     attached_ = true;
     const std::size_t before = recorder_.records().size();
     const veldra::core::StartResult started =
         session_->start({kPort, 3600, text_log().string(), timer_->id(), {}});
-    if (!started.started || !recorder_.wait_for_cycles(before + 1)) {
-        return false;
+    if (!started.started) {
+        return ::testing::AssertionFailure()
+               << "the session did not start: "
+               << (started.refusal ? started.refusal->text : std::string("(no reason)"));
+    }
+    if (!recorder_.wait_for_cycles(before + 1)) {
+        return ::testing::AssertionFailure() << "no first cycle";
     }
     SetAsyncTimerAttribute(timer_->id(), TIMER_ATTR_ENABLED, 0);
     WaitForAsyncTimerCallback(timer_->id());
-    return true;
+    return ::testing::AssertionSuccess();
 }
 
 void ExportRig::cycle() {

@@ -13,6 +13,8 @@
 #include <string>
 #include <vector>
 
+#include <gtest/gtest.h>
+
 #include "export/broker_export.h"
 #include "logging/session.h"
 #include "logging/session_timer.h"
@@ -67,8 +69,8 @@ class ExportRig {
     veldra::exporter::BrokerExport& make_export(const veldra::exporter::ExportSettings& settings,
                                                 veldra::exporter::Tuning tuning = fast_tuning());
     // Adds the export, starts a session and waits for its first cycle; further cycles come
-    // only from cycle().
-    bool start();
+    // only from cycle(). A failure says why.
+    ::testing::AssertionResult start();
     void cycle();
     // Stops the session and removes the export (it is destroyed with the next one, or the
     // rig, always after the session's stop).

@@ -154,6 +154,10 @@ Result check_values(const Options& o) {
     if (m.outbox.empty()) {
         return refuse("mqtt.outbox", "must name the outbox file");
     }
+    // MQTT sends a password only together with a user name.
+    if (!m.password.empty() && m.username.empty()) {
+        return refuse("mqtt.username", "must be given when mqtt.password is");
+    }
     if (!m.cert_file.empty() && m.key_file.empty()) {
         return refuse("mqtt.key_file", "must be given together with mqtt.cert_file");
     }

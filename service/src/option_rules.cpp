@@ -1,6 +1,8 @@
 // Options to the core's log-file rules, and the observers options add.
 #include "service/option_rules.h"
 
+#include "export/broker_export.h"
+
 namespace veldra::service {
 namespace {
 
@@ -54,13 +56,20 @@ std::string describe_file_rules(const core::FileRules& rules) {
 }
 
 std::vector<std::unique_ptr<core::SessionObserver>> observers_from_options(
-    const options::Options& options, std::vector<std::string>& said) {
+    const options::Options& options, const std::string& options_path, const std::string& log_path,
+    core::NoticeSink& notices, std::vector<std::string>& said) {
     std::vector<std::unique_ptr<core::SessionObserver>> observers;
     // Observers that options switch on are created here, each after the ones before it.
-    if (options.mqtt.enabled) {
-        said.push_back(
-            "the broker export (\"mqtt\" in the options) is not part of this version of "
-            "veldra-logd; logging goes on without it");
+    // The outbox is the service's state, kept with its log (under systemd the instance's own
+    // writable folder, which other instances do not share); the TLS files are configuration.
+    options::MqttOptions mqtt = options.mqtt;
+    mqtt.outbox = options::resolve_beside(log_path, mqtt.outbox);
+    if (std::unique_ptr<exporter::BrokerExport> broker =
+            exporter::make_broker_export(mqtt, options_path, notices)) {
+        said.push_back("broker export to " + options.mqtt.host + ":" +
+                       std::to_string(options.mqtt.port) + " as site \"" + options.mqtt.site +
+                       "\"");
+        observers.push_back(std::move(broker));
     }
     return observers;
 }

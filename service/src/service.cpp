@@ -192,9 +192,13 @@ int Service::run() {
     core::FixedSensorList sensors(settings.sensors);
     Progress progress(args_.cycles, loop_.wake_fd());
     std::vector<std::string> said;
-    const std::vector<std::unique_ptr<core::SessionObserver>> extra =
-        observers_from_options(options, said);
+    // Declared before the session, so that they outlive its stop in every way out.
+    std::vector<std::unique_ptr<core::SessionObserver>> extra;
     core::Session session(sensors);
+    // A relative outbox goes beside the log (under systemd: the instance's own state
+    // directory, writable and not shared with other instances).
+    extra = observers_from_options(options, args_.options.value_or(""), settings.log_file,
+                                   session.notices(), said);
     session.add_observer(status_);
     session.add_observer(progress);
     for (const auto& observer : extra) {

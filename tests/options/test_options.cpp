@@ -105,6 +105,7 @@ TEST(Options, BadValuesAreRefusedWithTheirReason) {
         {R"({"mqtt": {"topic_prefix": "/veldra"}})", "mqtt.topic_prefix: must be non-empty"},
         {R"({"mqtt": {"enabled": true, "host": ""}})", "mqtt.host: must name the broker"},
         {R"({"mqtt": {"cert_file": "c.pem"}})", "mqtt.key_file: must be given together"},
+        {R"({"mqtt": {"password": "p"}})", "mqtt.username: must be given when mqtt.password"},
         {R"({"mqtt": {"outbox_limit_mb": 0}})", "mqtt.outbox_limit_mb: must be a whole number"},
     };
     for (const Case& c : cases) {
@@ -168,6 +169,7 @@ TEST_F(OptionsFile, APasswordIsReadableByTheOwnerOnly) {
     Options o;
     ASSERT_TRUE(opt::save_options(path_, o));
     EXPECT_EQ(mode_of(), 0644u);
+    o.mqtt.username = "logger";
     o.mqtt.password = "secret";
     ASSERT_TRUE(opt::save_options(path_, o));
     EXPECT_EQ(mode_of(), 0600u);

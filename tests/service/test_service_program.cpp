@@ -1,7 +1,7 @@
 // veldra-logd as a program, against the simulated sensor bus on a pseudo-terminal: the window's
 // log files for the cycles asked for, a stop signal during a silent sensor's wait, the
-// one-line refusals of bad input, the notifications systemd reads, and a port that appears
-// only after the start.
+// one-line refusals of bad input, the notifications systemd reads, a port that appears only
+// after the start, and the broker export its options switch on.
 #include <gtest/gtest.h>
 #include <poll.h>
 #include <sys/socket.h>
@@ -18,12 +18,15 @@
 #include <thread>
 #include <vector>
 
+#include <nlohmann/json.hpp>
+
 #include "app/panel_ids.h"
 #include "child_process.h"
 #include "platform/folder_lock.h"
 #include "platform/panel_state_record.h"
 #include "platform/unique_fd.h"
 #include "sim/sensor_sim.h"
+#include "support/broker.h"
 #include "worked_example.h"
 
 namespace {
@@ -392,3 +395,49 @@ TEST_F(ServiceProgram, WaitsForAPortThatAppearsLater) {
 }
 
 }  // namespace
+
+// With the broker export switched on in its options, the service publishes every cycle of its
+// session: one message per sensor, seq counting the cycles, while the files go on as ever.
+TEST_F(ServiceProgram, PublishesEveryCycleToTheBrokerItsOptionsName) {
+    export_test::Broker broker;
+    ASSERT_TRUE(broker.start());
+    export_test::Subscriber subscriber(broker.port(), "veldra/svc/#");
+    ASSERT_TRUE(subscriber.subscribe());
+
+    auto& s = bus({worked_example::kFirst});
+    s.set_value(worked_example::kFirst, sim::Quantity::Counts, 12345);
+    const fs::path options = dir_ / "options.json";
+    std::ofstream(options) << R"({"mqtt": {"enabled": true, "host": "127.0.0.1", "port": )"
+                           << broker.port() << R"(, "site": "svc", "outbox": "outbox.db"}})";
+    const std::string config =
+        configuration({worked_example::kFirst}, 3, (dir_ / "field.txt").string());
+    ChildProcess& child = run({"--config", config, "--options", options.string()});
+
+    const std::string topic = "veldra/svc/01a2b3";
+    // The payloads on the sensor's topic, in the order they came.
+    const auto payloads = [&](const std::vector<export_test::Received>& received) {
+        std::vector<nlohmann::json> out;
+        for (const auto& message : received) {
+            if (message.topic == topic) {
+                out.push_back(nlohmann::json::parse(message.payload));
+            }
+        }
+        return out;
+    };
+    ASSERT_TRUE(subscriber.wait_until([&](const auto& r) { return payloads(r).size() >= 2; }, 30s))
+        << child.stderr_text();
+    child.signal(SIGTERM);
+    ASSERT_EQ(child.wait(10s), 0) << child.stderr_text();
+
+    const std::vector<nlohmann::json> got = payloads(subscriber.received());
+    for (std::size_t i = 0; i < got.size(); ++i) {
+        EXPECT_EQ(got[i].at("seq"), i + 1) << got[i];
+        EXPECT_EQ(got[i].at("counts"), 12345) << got[i];
+    }
+    EXPECT_NE(child.stderr_text().find("broker export to 127.0.0.1:" +
+                                       std::to_string(broker.port()) + " as site \"svc\""),
+              std::string::npos)
+        << child.stderr_text();
+    // The files do not depend on the broker: a line per cycle, as without it.
+    EXPECT_GE(lines_of(slurp(dir_ / "field.txt")).size(), 3u + got.size());
+}

@@ -30,7 +30,8 @@ Session::~Session() {
 }
 
 bool Session::add_observer(SessionObserver& observer) {
-    const std::lock_guard lock(mutex_);
+    std::unique_lock lock(mutex_);
+    cycle_left_.wait(lock, [this] { return notices_inside_ == 0; });
     if (state_ != State::Idle || starting_) {
         return false;
     }
@@ -39,7 +40,8 @@ bool Session::add_observer(SessionObserver& observer) {
 }
 
 bool Session::remove_observer(SessionObserver& observer) {
-    const std::lock_guard lock(mutex_);
+    std::unique_lock lock(mutex_);
+    cycle_left_.wait(lock, [this] { return notices_inside_ == 0; });
     const auto it = std::find(observers_.begin(), observers_.end(), &observer);
     if (state_ != State::Idle || starting_ || it == observers_.end() || *it == &text_log_ ||
         *it == &csv_log_) {
@@ -214,8 +216,15 @@ void Session::post_notice(const Notice& notice) {
             held_notices_.push_back(notice);
             return;
         }
+        ++notices_inside_;
     }
+    // Handed on without the lock: an observer may take its time, or post a notice itself.
     tell(&SessionObserver::notice, notice);
+    {
+        const std::lock_guard lock(mutex_);
+        --notices_inside_;
+    }
+    cycle_left_.notify_all();
 }
 
 }  // namespace veldra::core

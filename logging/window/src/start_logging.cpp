@@ -9,6 +9,7 @@
 
 #include "app/panel_ids.h"
 #include "logging/logging.h"
+#include "options/options.h"
 #include "platform/ui.h"
 #include "window_logging.h"
 
@@ -37,6 +38,7 @@ void end_logging_session() {
         return;
     }
     logging.session.stop();
+    veldra::window::end_broker_export();
     SetCtrlAttribute(main_panel, start_stop_button, ATTR_LABEL_TEXT, "Start Logging");
     set_session_controls(0);
 }
@@ -68,6 +70,11 @@ int start_logging(int, int, int event, void*, int, int) {
     if (rule.info) {
         SetCtrlVal(main_panel, interval_field, rule.interval_seconds);
         show(*rule.info);
+    }
+    // The broker export of this session, as options.json beside settings.txt sets it.
+    veldra::options::Options options;
+    if (veldra::options::load_options(veldra::options::kOptionsFileName, options)) {
+        veldra::window::use_broker_export(options.mqtt, veldra::options::kOptionsFileName);
     }
     const veldra::core::StartResult result =
         logging.session.start({port, rule.interval_seconds, logfile, measurement_timer, {}});

@@ -9,6 +9,10 @@
 // Stopping and the stop request, cuts a pause short and wakes a read that waits for a silent
 // sensor, disables the timer, waits under the mutex until no cycle is inside, and only then
 // closes the files and the port. Observers are added and removed only while idle.
+//
+// Notices: the session hands what its log observers report, and what an added observer posts
+// through notices(), to every observer. An exporter posts from a thread of its own, so adding
+// or removing an observer waits until no notice is being handed on.
 #pragma once
 
 #include <atomic>
@@ -76,6 +80,10 @@ class Session final : private NoticeSink {
     // One measurement cycle; does nothing unless a session runs and no other cycle does.
     void tick();
 
+    // Where an observer posts a notice for every observer (itself included). Any thread; a
+    // notice posted while the session starts waits until every observer knows the session.
+    NoticeSink& notices() { return *this; }
+
     // A timer callback that ticks the session given as its callback data.
     static int on_timer(int reserved, int timer, int event, void* session, void* since_start,
                         void* since_previous);
@@ -111,13 +119,14 @@ class Session final : private NoticeSink {
     CsvLogObserver csv_log_{*this};
 
     mutable std::mutex mutex_;
-    std::condition_variable cycle_left_;
+    std::condition_variable cycle_left_;       // a cycle left, or a notice was handed on
     State state_ = State::Idle;                // guarded by mutex_
     bool cycle_inside_ = false;                // guarded by mutex_
     SessionConfig config_;                     // guarded by mutex_
     std::vector<SessionObserver*> observers_;  // changed only while Idle, under mutex_
     bool starting_ = false;                    // guarded by mutex_
     std::vector<Notice> held_notices_;         // guarded by mutex_: posted during the start
+    int notices_inside_ = 0;                   // guarded by mutex_: notices being handed on
     std::atomic<bool> stop_requested_{false};
     InterruptiblePause pause_;
 

@@ -1,10 +1,18 @@
-// The display table in log_view, the status line and the log-write error line, as an observer
-// of the session: each cell as soon as its query ends, the line ended after the files hold it.
+// The display table in log_view, the status line, the COM port hint and the log-write error
+// line, as an observer of the session: each cell as soon as its query ends, the line ended
+// after the files hold it; while the serial device is gone the status line and the hint say so
+// instead of naming sensors that cannot be reached; after a stop the status line says that
+// logging stopped and when the last cycle ran.
 #pragma once
 
 #include <atomic>
+#include <chrono>
 #include <cstddef>
+#include <mutex>
+#include <optional>
+#include <string>
 
+#include "logging/log_format.h"
 #include "logging/session_observer.h"
 
 namespace veldra::window {
@@ -23,10 +31,30 @@ class DisplayTable final : public core::SessionObserver {
     void cycle_finished(const core::CycleRecord& record) override;
     void cycle_abandoned() override;
     void notice(const core::Notice& notice) override;
+    void session_ended(const core::SessionEnd& end) override;
 
   private:
-    std::size_t data_lines_shown_ = 0;        // the cycle's thread, reset at the start
-    std::atomic<bool> failure_shown_{false};  // the first write failure stays on screen
+    void device_gone(const core::Notice& notice);
+    void device_back(const core::Notice& notice);
+    void restore_hint();  // with mutex_ held
+
+    std::size_t data_lines_shown_ = 0;  // the cycle's thread, reset at the start
+    // The time stamp of the last line written: the stop says it, as the files show it. Written
+    // by the cycle, read by the stop after the cycle has left.
+    std::optional<logfmt::Timestamp> last_written_;
+
+    std::mutex mutex_;  // what follows: notices come from any thread
+    int port_ = 0;
+    std::optional<std::chrono::system_clock::time_point> gone_since_;
+    std::string hint_before_;      // the COM hint as it was before it said the device is gone
+    std::string hint_shown_;       // what this table put there, empty when nothing
+    bool failure_shown_ = false;   // the first write failure stays on screen until the stop
+    bool disk_low_shown_ = false;  // the error line warns of low disk space
 };
+
+// "14:07:09", local time.
+std::string clock_text(std::chrono::system_clock::time_point t);
+// The local date and time of an instant, as the log files show time stamps.
+logfmt::Timestamp local_timestamp(std::chrono::system_clock::time_point t);
 
 }  // namespace veldra::window

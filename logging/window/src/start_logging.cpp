@@ -1,14 +1,15 @@
 // The start/stop command of the logging session and the end of a session at quit.
 //
 // A start press reads the fields, applies the interval rule (an "Info" box when it raised the
-// interval) and asks the session to start; the session's refusal, if any, is shown as its
-// message box and changes nothing. Only a started session dims the settings. A stop press
+// interval), reads options.json and asks the session to start; a refusal, if any, is shown as
+// its message box and changes nothing. Only a started session dims the settings. A stop press
 // always stops.
 #include <array>
 #include <string>
 
 #include "app/panel_ids.h"
 #include "logging/logging.h"
+#include "options/options.h"
 #include "platform/ui.h"
 #include "window_logging.h"
 
@@ -29,6 +30,40 @@ void show(const veldra::core::Message& message) {
     MessagePopup(message.title, message.text);
 }
 
+// The options as this start finds them; a file that is there but cannot be used refuses the
+// start (and is left as it is), since logging without the rotation or export it asks for
+// would quietly do something else than the user set up.
+bool read_options(veldra::options::Options& options) {
+    const veldra::options::Result read =
+        veldra::options::load_options(veldra::options::kOptionsFileName, options);
+    if (!read) {
+        MessagePopup("Error", read.error +
+                                  "\n\nLogging has not started. Correct the options with "
+                                  "\"Options\u2026\" or in the file, or remove the file to log "
+                                  "with the defaults.");
+    }
+    return read.ok;
+}
+
+// The one place where the options add outputs of their own to a session (the broker export of
+// options.mqtt goes here): attached while the session is idle, so each sees the session from
+// its start, after the files, the display table and the window's views; detached after the
+// stop. No such output exists yet, so nothing is attached.
+void attach_option_outputs(veldra::window::WindowLogging& logging,
+                           const veldra::options::Options& options) {
+    (void)options;
+    for (const auto& output : logging.option_outputs) {
+        logging.session.add_observer(*output);
+    }
+}
+
+void detach_option_outputs(veldra::window::WindowLogging& logging) {
+    for (const auto& output : logging.option_outputs) {
+        logging.session.remove_observer(*output);
+    }
+    logging.option_outputs.clear();
+}
+
 }  // namespace
 
 void end_logging_session() {
@@ -37,6 +72,7 @@ void end_logging_session() {
         return;
     }
     logging.session.stop();
+    detach_option_outputs(logging);
     SetCtrlAttribute(main_panel, start_stop_button, ATTR_LABEL_TEXT, "Start Logging");
     set_session_controls(0);
 }
@@ -69,9 +105,16 @@ int start_logging(int, int, int event, void*, int, int) {
         SetCtrlVal(main_panel, interval_field, rule.interval_seconds);
         show(*rule.info);
     }
+    veldra::options::Options options;
+    if (!read_options(options)) {
+        return 0;
+    }
+    attach_option_outputs(logging, options);
     const veldra::core::StartResult result =
-        logging.session.start({port, rule.interval_seconds, logfile, measurement_timer, {}});
+        logging.session.start({port, rule.interval_seconds, logfile, measurement_timer,
+                               veldra::window::file_rules(options)});
     if (!result.started) {
+        detach_option_outputs(logging);
         if (result.refusal) {
             show(*result.refusal);
         }

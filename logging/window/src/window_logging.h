@@ -2,6 +2,8 @@
 #pragma once
 
 #include <atomic>
+#include <memory>
+#include <vector>
 
 #include "display_table.h"
 #include "logging/session.h"
@@ -16,6 +18,8 @@ struct WindowLogging {
     // What the last press read (after the interval rule), refused or not.
     std::atomic<int> pressed_port{0};
     std::atomic<int> pressed_interval{0};
+    // Outputs the options switched on for the running session (see start_logging.cpp).
+    std::vector<std::unique_ptr<core::SessionObserver>> option_outputs;
 
     WindowLogging() { session.add_observer(display); }
 };

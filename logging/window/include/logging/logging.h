@@ -5,6 +5,7 @@
 #pragma once
 
 #include "logging/session.h"
+#include "options/options.h"
 
 // The one measurement timer: main creates it, disabled, with timer_callback; each start hands
 // it to the session, whose cycles its ticks run.
@@ -38,5 +39,10 @@ namespace veldra::window {
 // The window's session, for outputs that observe it beside the display table (plots, export).
 // Observers are added while no session runs.
 core::Session& logging_session();
+
+// What a session start takes from options.json (read afresh at every start, so a change made
+// in the Options dialog applies from the next session): rotation, retention and the disk guard
+// in the core's terms.
+core::FileRules file_rules(const options::Options& options);
 
 }  // namespace veldra::window

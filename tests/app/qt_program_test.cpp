@@ -1,18 +1,35 @@
-// The program with its real Qt windows on the offscreen platform: a click on Quit ends the
-// event loop and writes the settings, and resizing the main window lays out the real widgets.
+// The program with its real Qt windows on the offscreen platform, with the pages and the
+// dialog its process entry adds: a click on Quit ends the event loop and writes the settings;
+// resizing the main window lays out the real widgets, tabs and all; the plot and health pages
+// show a session; the Options dialog refuses a bad value with its reason and saves good ones.
+#include <sys/stat.h>
+
+#include <QAbstractItemModel>
 #include <QApplication>
+#include <QCheckBox>
+#include <QComboBox>
+#include <QDialog>
+#include <QLabel>
+#include <QLineEdit>
 #include <QPushButton>
+#include <QTabWidget>
+#include <QTableView>
 #include <QTest>
 #include <QTimer>
 
 #include <cstdlib>
 #include <filesystem>
+#include <fstream>
 #include <functional>
+
+#include <nlohmann/json.hpp>
 
 #include "app_fixture.h"
 #include "asynctimer/asynctimer.h"
 #include "logging/logging.h"
+#include "options/options.h"
 #include "platform/qt_frontend.h"
+#include "qt_window_extras.h"
 
 namespace veldra_test {
 namespace {
@@ -160,6 +177,95 @@ TEST_F(QtProgramTest, ResizingTheWindowLaysOutTheWidgets) {
     }
 }
 
+TEST_F(QtProgramTest, ThePlotAndHealthPagesShowTheSessionBesideTheTable) {
+    constexpr int kPort = 14;
+    const auto sim = SimulatedBus(kPort, {0x0A1B2C});
+    QStringList tabs;
+    QString state;
+    bool plotListsSensor = false;
+    const int result = RunProgram([&](QWidget& window) {
+        auto* area = Control<QTabWidget>(window, log_view);
+        ASSERT_NE(area, nullptr);
+        for (int i = 0; i < area->count(); ++i) {
+            tabs << area->tabText(i);
+        }
+        ClearSensorList();
+        InsertListItem(main_panel, sensor_list, -1, sensor_label(0x0A1B2C), 0x0A1B2C);
+        SetCtrlVal(main_panel, comport_field, kPort);
+        SetCtrlVal(main_panel, interval_field, 3);
+        SetCtrlVal(main_panel, logfile_field, (dir_ / "field.txt").string());
+        SimulateCommit(main_panel, start_stop_button);
+        area->setCurrentIndex(2);
+        auto* table = window.findChild<QTableView*>(QStringLiteral("health_table"));
+        ASSERT_NE(table, nullptr);
+        // The first cycle runs at once; the page follows without anyone asking it to.
+        (void)QTest::qWaitFor(
+            [&] {
+                const QAbstractItemModel* rows = table->model();
+                if (rows->rowCount() == 1) {
+                    state = rows->index(0, 1).data().toString();
+                }
+                return state == QStringLiteral("answering");
+            },
+            20'000);
+        auto* plot = window.findChild<QWidget*>(QStringLiteral("plot_page"));
+        ASSERT_NE(plot, nullptr);
+        area->setCurrentWidget(plot);
+        plotListsSensor = QTest::qWaitFor(
+            [&] { return plot->findChild<QWidget*>(QStringLiteral("legend_0a1b2c")) != nullptr; },
+            10'000);
+        SimulateCommit(main_panel, MAIN_QUIT);
+    });
+    EXPECT_EQ(result, 0);
+    EXPECT_FALSE(timedOut_);
+    EXPECT_EQ(tabs, (QStringList{"Table", "Plot", "Health"}));
+    EXPECT_EQ(state, QStringLiteral("answering"));
+    EXPECT_TRUE(plotListsSensor);
+}
+
+TEST_F(QtProgramTest, TheOptionsDialogRefusesABadValueWithItsReasonAndSavesGoodOnes) {
+    const std::filesystem::path file = dir_ / veldra::options::kOptionsFileName;
+    std::ofstream(file) << R"({"rotation": {"mode": "size", "size_mb": 20}, "site-note": "x"})";
+    QString shownMode, refusal;
+    bool stayedOpen = false;
+    const int result = RunProgram([&](QWidget& window) {
+        // The dialog is modal: it is worked from a timer while the command's call waits in it.
+        QTimer::singleShot(0, [&] {
+            (void)QTest::qWaitFor([] { return QApplication::activeModalWidget() != nullptr; },
+                                  10'000);
+            auto* dialog = qobject_cast<QDialog*>(QApplication::activeModalWidget());
+            ASSERT_NE(dialog, nullptr);
+            const auto field = [&](const char* key) {
+                return dialog->findChild<QWidget*>(QString::fromLatin1(key));
+            };
+            shownMode = qobject_cast<QComboBox*>(field("rotation.mode"))->currentText();
+            auto* site = qobject_cast<QLineEdit*>(field("mqtt.site"));
+            site->setText(QStringLiteral("north/field"));
+            qobject_cast<QLineEdit*>(field("mqtt.password"))->setText(QStringLiteral("secret"));
+            dialog->accept();
+            stayedOpen = dialog->isVisible();
+            refusal = dialog->findChild<QLabel*>(QStringLiteral("options_error"))->text();
+            site->setText(QStringLiteral("north-field"));
+            dialog->accept();
+        });
+        QTest::mouseClick(Control<QPushButton>(window, MAIN_OPTIONS), Qt::LeftButton);
+        SimulateCommit(main_panel, MAIN_QUIT);
+    });
+    EXPECT_EQ(result, 0);
+    EXPECT_FALSE(timedOut_);
+    EXPECT_TRUE(shownMode.contains(QStringLiteral("size"))) << shownMode.toStdString();
+    EXPECT_TRUE(stayedOpen);
+    EXPECT_TRUE(refusal.contains(QStringLiteral("mqtt.site"))) << refusal.toStdString();
+    std::ifstream in(file);
+    const auto saved = nlohmann::json::parse(in);
+    EXPECT_EQ(saved["mqtt"]["site"], "north-field");
+    EXPECT_EQ(saved["rotation"]["size_mb"], 20);
+    EXPECT_EQ(saved["site-note"], "x");
+    struct stat st {};
+    ASSERT_EQ(stat(file.c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 0777, 0600u);
+}
+
 }  // namespace
 }  // namespace veldra_test
 
@@ -168,5 +274,7 @@ int main(int argc, char** argv) {
     // Also when listed at build time, outside CTest's environment: never look for a display.
     setenv("QT_QPA_PLATFORM", "offscreen", 0);
     QApplication application(argc, argv);
+    // As the program's own entry does: the plot and health pages and the Options dialog.
+    InstallQtWindowExtras();
     return RUN_ALL_TESTS();
 }

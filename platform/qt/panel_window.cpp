@@ -65,8 +65,13 @@ void ApplyStyle(QWidget* w, const std::string& style) {
     } else if (style == "small") {
         font.setPointSizeF(font.pointSizeF() * 0.85);
     } else if (style == "error") {
+        // A red that keeps its contrast on the palette's own background: a dark red vanishes
+        // on a dark desktop theme. Bold as well, so the colour is not all that says it.
         font.setBold(true);
-        w->setStyleSheet(QStringLiteral("color: #c00000;"));
+        QPalette palette = w->palette();
+        const bool dark = palette.color(QPalette::Window).lightness() < 128;
+        palette.setColor(QPalette::WindowText, dark ? QColor(0xff8a80) : QColor(0xb00000));
+        w->setPalette(palette);
     }
     w->setFont(font);
 }

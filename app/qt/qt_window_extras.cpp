@@ -36,8 +36,9 @@ class QtWindowExtras final : public WindowExtras {
                                                   });
         plot_ = plot.get();
         healthPage_ = health.get();
-        AddQtPageBesideTextBox(main_panel, log_view, "Plot", std::move(plot), "Table");
-        AddQtPageBesideTextBox(main_panel, log_view, "Health", std::move(health), "Table");
+        // Alt+T, Alt+P and Alt+H show the pages from anywhere in the window.
+        AddQtPageBesideTextBox(main_panel, log_view, "&Plot", std::move(plot), "&Table");
+        AddQtPageBesideTextBox(main_panel, log_view, "&Health", std::move(health), "&Table");
         // main builds the extras before any session can start.
         window::logging_session().add_observer(*feed_);
         SetOptionsEditor(&options_);

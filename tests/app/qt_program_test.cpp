@@ -30,6 +30,7 @@
 #include "options/options.h"
 #include "platform/qt_frontend.h"
 #include "qt_window_extras.h"
+#include "views/curve_palette.h"
 
 namespace veldra_test {
 namespace {
@@ -264,6 +265,33 @@ TEST_F(QtProgramTest, TheOptionsDialogRefusesABadValueWithItsReasonAndSavesGoodO
     struct stat st {};
     ASSERT_EQ(stat(file.c_str(), &st), 0);
     EXPECT_EQ(st.st_mode & 0777, 0600u);
+}
+
+TEST_F(QtProgramTest, TheErrorLineStaysReadableOnALightAndADarkPalette) {
+    const QPalette before = QApplication::palette();
+    for (const bool dark : {false, true}) {
+        SCOPED_TRACE(dark ? "dark" : "light");
+        QPalette palette = before;
+        if (dark) {
+            palette.setColor(QPalette::Window, QColor(0x2d, 0x2d, 0x30));
+            palette.setColor(QPalette::WindowText, QColor(0xe6, 0xe6, 0xe6));
+        }
+        QApplication::setPalette(palette);
+        double contrast = 0.0;
+        RunProgram([&](QWidget& window) {
+            auto* line = Control<QLabel>(window, log_error_line);
+            ASSERT_NE(line, nullptr);
+            contrast = veldra::views::contrastRatio(line->palette().color(QPalette::WindowText),
+                                                    line->palette().color(QPalette::Window));
+            SimulateCommit(main_panel, MAIN_QUIT);
+        });
+        EXPECT_GE(contrast, 4.5);
+        // Ready for the next run: the program's panels are loaded afresh.
+        ResetUiForTesting();
+        ASSERT_NE(InitRunTime(callback_names()), 0);
+        SetDelayScaleForTesting(0.0);
+    }
+    QApplication::setPalette(before);
 }
 
 }  // namespace

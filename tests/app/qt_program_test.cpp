@@ -37,6 +37,11 @@ namespace {
 
 class QtProgramTest : public AppTest {
   protected:
+    void SetUp() override {
+        AppTest::SetUp();
+        // The window's place goes to this test's folder, not to wherever the tests started.
+        SetQtWindowStateFile((dir_ / "window.ini").string());
+    }
     void TearDown() override {
         if (measurement_timer > 0) {
             DiscardAsyncTimer(measurement_timer);

@@ -589,8 +589,9 @@ def main():
     parser.add_argument("--panel-file", required=True)
     parser.add_argument("--demo-settings",
                         help="veldra-demo-settings (default: beside the simulator)")
-    parser.add_argument("--views-cycles", type=int, default=4,
-                        help="cycles of the views session before its pictures (default 4)")
+    parser.add_argument("--views-cycles", type=int, default=2,
+                        help="cycles of the views session before its pictures (default 2; each "
+                        "takes about 15 s, the silent sensor's time-outs)")
     parser.add_argument("--dark-program",
                         help="the program's entry with a dark palette, for the scale-2 picture")
     parser.add_argument("--screenshots", help="folder for the PNG pictures (default: scratch)")

@@ -166,8 +166,7 @@ void DisplayTable::device_gone(const core::Notice& notice) {
     gone_since_ = notice.when;
     const std::string since = clock_text(notice.when);
     SetCtrlVal(main_panel, status_line,
-               notice.text + " since " + since +
-                   "; logging goes on and tries again every cycle (error cells meanwhile)");
+               notice.text + " since " + since + "; logging goes on and tries again every cycle");
     if (hint_shown_.empty()) {
         GetCtrlVal(main_panel, comport_hint, hint_before_);
     }

@@ -45,10 +45,11 @@ bool read_options(veldra::options::Options& options) {
     return read.ok;
 }
 
-// The one place where the options add outputs of their own to a session (the broker export of
-// options.mqtt goes here): attached while the session is idle, so each sees the session from
-// its start, after the files, the display table and the window's views; detached after the
-// stop. No such output exists yet, so nothing is attached.
+// The one place where the options add outputs of their own to a session: attached while the
+// session is idle, so each sees the session from its start, after the files, the display table
+// and the window's views; detached after the stop (or a refused start). The broker export
+// belongs here: made from options.mqtt when it is enabled and put into option_outputs before
+// the loop. No such output exists yet, so nothing is attached.
 void attach_option_outputs(veldra::window::WindowLogging& logging,
                            const veldra::options::Options& options) {
     (void)options;

@@ -58,6 +58,16 @@ class StatusTest : public AppTest {
 
     void Press() { start_logging(main_panel, start_stop_button, EVENT_COMMIT, nullptr, 0, 0); }
 
+    // Pulls the adapter: its device goes away. The link is pointed at nothing at once, since
+    // another test running beside this one may get the freed pseudo-terminal's number, which
+    // would look like the device coming back.
+    void Unplug(veldra::sim::SensorSimulator& sim) {
+        sim.unplug();
+        const std::filesystem::path link = dir_ / "sensor-bus";
+        std::filesystem::remove(link);
+        std::filesystem::create_symlink(dir_ / "no-such-device", link);
+    }
+
     std::vector<std::string> LogLines() const {
         std::ifstream in(dir_ / "field.txt");
         std::vector<std::string> lines;
@@ -92,7 +102,7 @@ TEST_F(StatusTest, TheDeviceGoneAndBackAndTheStopAreSaidInTheStatusLineAndTheHin
     ASSERT_TRUE(Eventually([&] { return LogLines().size() >= 4; })) << "no first cycle";
     EXPECT_TRUE(Contains(status_line, "Reading Sensor 0a1b2c")) << Text(status_line);
 
-    sim->unplug();
+    Unplug(*sim);
     ASSERT_TRUE(Eventually([&] { return Contains(status_line, "the device is gone since"); }))
         << Text(status_line);
     EXPECT_TRUE(Contains(status_line, "COM 11")) << Text(status_line);
@@ -127,7 +137,7 @@ TEST_F(StatusTest, AStopWhileTheDeviceIsGoneSaysSo) {
     Press();
     ASSERT_EQ(logging_active(), 1);
     ASSERT_TRUE(Eventually([&] { return LogLines().size() >= 4; }));
-    sim->unplug();
+    Unplug(*sim);
     ASSERT_TRUE(Eventually([&] { return Contains(status_line, "gone since"); }));
     Press();
     ASSERT_EQ(logging_active(), 0);

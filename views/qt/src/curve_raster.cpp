@@ -35,20 +35,23 @@ int CurveRaster::rowOf(double v) const {
 }
 
 void CurveRaster::run(int x, int top, int bottom, QRgb colour) {
+    if (x < 0 || x >= image_.width()) {
+        return;
+    }
     if (top > bottom) {
         std::swap(top, bottom);
     }
-    // The line's thickness goes to the right and downwards, so neighbouring runs still meet.
+    // The thickness goes downwards only: a flat stretch, where a thin line is hardest to see,
+    // gets it in full, and a steep one is a tall run already; widening every column as well
+    // would double the pixels written per frame.
     bottom += thickness_ - 1;
     top = std::max(top, 0);
     bottom = std::min(bottom, image_.height() - 1);
     const auto stride = static_cast<std::size_t>(image_.bytesPerLine()) / sizeof(QRgb);
-    for (int c = std::max(x, 0); c < std::min(x + thickness_, image_.width()); ++c) {
-        auto* pixel = reinterpret_cast<QRgb*>(image_.bits()) +
-                      static_cast<std::size_t>(top) * stride + static_cast<std::size_t>(c);
-        for (int y = top; y <= bottom; ++y, pixel += stride) {
-            *pixel = colour;
-        }
+    auto* pixel = reinterpret_cast<QRgb*>(image_.bits()) + static_cast<std::size_t>(top) * stride +
+                  static_cast<std::size_t>(x);
+    for (int y = top; y <= bottom; ++y, pixel += stride) {
+        *pixel = colour;
     }
 }
 
@@ -56,7 +59,7 @@ void CurveRaster::dot(int x, int y, QRgb colour) {
     // A value with a gap on either side has no line to show it: a square of about 5 pixels
     // a side at scale 1 makes it as easy to see as a line.
     const int half = 2 * thickness_;
-    for (int c = x - half; c <= x + half - (thickness_ - 1); ++c) {
+    for (int c = x - half; c <= x + half; ++c) {
         run(c, y - half, y + half - (thickness_ - 1), colour);
     }
 }

@@ -28,7 +28,7 @@ class CurveRaster {
   private:
     int columnOf(TimeMs t) const;
     int rowOf(double v) const;
-    // Columns x to x + thickness - 1, rows top to bottom + thickness - 1, clipped.
+    // Column x, rows top to bottom + thickness - 1, clipped.
     void run(int x, int top, int bottom, QRgb colour);
     void dot(int x, int y, QRgb colour);
 

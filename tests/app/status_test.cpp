@@ -12,6 +12,7 @@
 
 #include "app_fixture.h"
 #include "asynctimer/asynctimer.h"
+#include "display_table.h"
 #include "logging/logging.h"
 #include "sim/sensor_sim.h"
 
@@ -152,6 +153,27 @@ TEST_F(StatusTest, AStopWhileTheDeviceIsGoneSaysSo) {
     Press();
     ASSERT_EQ(logging_active(), 1);
     EXPECT_EQ(Text(comport_hint), kHint);
+}
+
+// The line above the table warns while the disk is low and clears when there is room again; a
+// failed write, which says more, stays whatever the disk guard says after it.
+TEST_F(StatusTest, TheErrorLineWarnsOfALowDiskAndKeepsAFailedWrite) {
+    using veldra::core::Notice;
+    using veldra::core::NoticeKind;
+    veldra::window::DisplayTable table;
+    table.session_started({});
+    const auto now = std::chrono::system_clock::now();
+    table.notice(Notice{NoticeKind::DiskLow, "Only 80 MB free in /data", now});
+    EXPECT_EQ(Text(log_error_line), "Only 80 MB free in /data");
+    table.notice(Notice{NoticeKind::DiskOk, "Free space is back: 2 GB", now});
+    EXPECT_EQ(Text(log_error_line), "");
+    table.notice(Notice{NoticeKind::WriteFailed, "field.txt: no space left on device", now});
+    table.notice(Notice{NoticeKind::DiskLow, "Only 0 MB free in /data", now});
+    table.notice(Notice{NoticeKind::DiskOk, "Free space is back: 2 GB", now});
+    EXPECT_EQ(Text(log_error_line), "field.txt: no space left on device");
+    // A new session starts with a clear line.
+    table.session_started({});
+    EXPECT_EQ(Text(log_error_line), "");
 }
 
 }  // namespace

@@ -18,6 +18,7 @@ constexpr std::array kNames{
     ExternalName{"add_to_list_and_hide_panel", add_to_list_and_hide_panel},
     ExternalName{"cancel_and_hide_panel", cancel_and_hide_panel},
     ExternalName{"show_comport_device", show_comport_device},
+    ExternalName{"edit_options", edit_options},
     ExternalName{"mainpanel_callback", nullptr, mainpanel_callback},
 };
 

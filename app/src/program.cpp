@@ -12,6 +12,7 @@
 #include "platform/rs232.h"
 #include "platform/ui.h"
 #include "state_notice.h"
+#include "window_extras_hook.h"
 
 namespace {
 
@@ -79,9 +80,12 @@ int veldra_main(int, char** argv) {
     SetCtrlVal(main_panel, status_line, "");
     show_panel_state_notice();  // after the emptying, so it is there when the panel shows
     update_comport_hint();
+    // The front-end's pages and dialog; they observe the session, so they go before the panel.
+    std::unique_ptr<WindowExtras> extras = make_window_extras();
 
     DisplayPanel(main_panel);
     RunUserInterface();
+    extras.reset();
     DiscardPanel(main_panel);
     return 0;
 }

@@ -53,6 +53,15 @@ QString FromUtf8(const std::string& s) {
     return QString::fromUtf8(s.data(), static_cast<qsizetype>(s.size()));
 }
 
+// A red that keeps its contrast on the window's background: a dark red vanishes on a dark
+// desktop theme. Chosen again whenever the palette changes.
+void ColourAsError(QWidget* w, const QPalette& window) {
+    const bool dark = window.color(QPalette::Window).lightness() < 128;
+    QPalette palette = w->palette();
+    palette.setColor(QPalette::WindowText, dark ? QColor(0xff8a80) : QColor(0xb00000));
+    w->setPalette(palette);
+}
+
 void ApplyStyle(QWidget* w, const std::string& style) {
     QFont font = w->font();
     if (style == "fixed") {
@@ -65,8 +74,8 @@ void ApplyStyle(QWidget* w, const std::string& style) {
     } else if (style == "small") {
         font.setPointSizeF(font.pointSizeF() * 0.85);
     } else if (style == "error") {
+        // Bold as well as red, so the colour is not all that says it (see ColourAsError).
         font.setBold(true);
-        w->setStyleSheet(QStringLiteral("color: #c00000;"));
     }
     w->setFont(font);
 }
@@ -144,6 +153,17 @@ void PanelWindow::resizeEvent(QResizeEvent* event) {
     UserSetPanelSize(handle_, modelWidth_, modelHeight_);
     DispatchPanelEvent(handle_, EVENT_PANEL_SIZING);
     resizeSettled_->start();
+}
+
+void PanelWindow::changeEvent(QEvent* event) {
+    QWidget::changeEvent(event);
+    if (event->type() == QEvent::PaletteChange) {
+        for (auto& [id, slot] : slots_) {
+            if (slot.error) {
+                ColourAsError(slot.widget, palette());
+            }
+        }
+    }
 }
 
 void PanelWindow::closeEvent(QCloseEvent* event) {
@@ -272,6 +292,10 @@ PanelWindow::Slot& PanelWindow::slotFor(const ControlView& view) {
     }
     slot.widget->setObjectName(QStringLiteral("control_%1").arg(id));
     ApplyStyle(slot.text != nullptr ? static_cast<QWidget*>(slot.text) : slot.widget, view.style);
+    if (view.style == "error") {
+        slot.error = true;
+        ColourAsError(slot.widget, palette());
+    }
     if (!view.label.empty() && view.kind != ControlKind::CommandButton &&
         view.kind != ControlKind::TextMessage) {
         slot.caption = new QLabel(this);

@@ -34,6 +34,7 @@ class PanelWindow : public QWidget {
     void resizeEvent(QResizeEvent* event) override;
     void moveEvent(QMoveEvent* event) override;
     void closeEvent(QCloseEvent* event) override;
+    void changeEvent(QEvent* event) override;
 
   private:
     struct Slot {
@@ -41,6 +42,7 @@ class PanelWindow : public QWidget {
         QWidget* widget = nullptr;
         QLabel* caption = nullptr;      // label drawn above a field, or inside a frame
         TextTableView* text = nullptr;  // a text box's view, the first page of `widget`
+        bool error = false;             // style "error": red, chosen against the background
     };
     Slot& slotFor(const ControlView& view);
     void applyControl(const ControlView& view);

@@ -1,4 +1,4 @@
-// Options to the core's log-file rules, and the observers options add.
+// What the service says of the log-file rules, and the observers options add.
 #include "service/option_rules.h"
 
 #include "export/broker_export.h"
@@ -13,26 +13,6 @@ std::string megabytes(std::uint64_t bytes) {
 }
 
 }  // namespace
-
-core::FileRules file_rules(const options::Options& options) {
-    core::FileRules rules;
-    switch (options.rotation.mode) {
-        case options::RotationMode::Off:
-            rules.rotation = core::FileRules::Rotation::Off;
-            break;
-        case options::RotationMode::Daily:
-            rules.rotation = core::FileRules::Rotation::Daily;
-            break;
-        case options::RotationMode::Size:
-            rules.rotation = core::FileRules::Rotation::Size;
-            break;
-    }
-    // The options library keeps these within their ranges (never negative).
-    rules.rotate_bytes = static_cast<std::uint64_t>(options.rotation.size_mb) * kMegabyte;
-    rules.keep_days = options.rotation.keep_days;
-    rules.disk_guard_bytes = static_cast<std::uint64_t>(options.disk_guard_mb) * kMegabyte;
-    return rules;
-}
 
 std::string describe_file_rules(const core::FileRules& rules) {
     std::string text;

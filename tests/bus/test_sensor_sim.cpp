@@ -163,6 +163,25 @@ TEST_F(Simulator, FaultsAreReproducibleWithASeed) {
     EXPECT_GT(std::count_if(first.begin(), first.end(), [](int k) { return k >= 0; }), 5);
 }
 
+TEST_F(Simulator, FaultsCanBeLimitedToSomeSensors) {
+    // Every reply of kB is faulty, none of kA's: one sensor of a line fails, the other answers.
+    sim.stop();
+    SimulatedLine limited(
+        kPort + 2, {.sensors = {kA, kB}, .faults = FaultRates::all(1.0), .fault_sensors = {kB}});
+    std::vector<char> buf(100);
+    set_reply_timeout_for_testing(0.05);
+    for (int i = 0; i < 10; ++i) {
+        for (const std::uint32_t address : {kA, kB}) {
+            send_n_bus_message(kPort + 2, 9600, 0, static_cast<int>(address), "GetCounts!");
+            receive_n_bus_message(kPort + 2, 9600, buf);
+        }
+    }
+    ASSERT_TRUE(limited.sim().wait_for_exchanges(20, std::chrono::seconds(10)));
+    for (const auto& e : limited.sim().exchanges()) {
+        EXPECT_EQ(e.fault.has_value(), e.address == kB) << std::hex << e.address;
+    }
+}
+
 TEST_F(Simulator, ExchangeLogMatchesWhatTheReceiverGot) {
     FaultRates rates = FaultRates::all(0.03);
     rates[Fault::LateReply] = 0;  // a late reply may land in the next exchange: not this test

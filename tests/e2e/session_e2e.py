@@ -8,7 +8,13 @@ run, stops and quits. Then checks the text log and the CSV log line by line agai
 the simulator sent, starts the program again and checks that the sensor list, interval, COM port
 and log file came back. Screenshots of the running session and of the address dialog are saved.
 
-    session_e2e.py --program P --sim S --panel-file F [--screenshots DIR] [--keep]
+Then a session with a good, a failing and a silent sensor at 1280x900: the plot and health
+pages are shown and photographed, the logs checked for what each sensor did; and the same once
+more at scale factor 2 with a dark palette (the program's entry for a dark desktop theme, given
+with --dark-program).
+
+    session_e2e.py --program P --sim S --panel-file F [--demo-settings D] [--dark-program P2]
+                   [--views-cycles N] [--screenshots DIR] [--keep]
 
 Exit status 0 on success, 1 on a failed check (with what was seen), 2 on bad usage.
 """
@@ -27,6 +33,11 @@ import time
 SENSORS = [0x0A1B2C, 0x01A2B3]
 INTERVAL = 6  # seconds: the least the program allows for two sensors
 COM = 40
+# The views session: one sensor answers well, one answers with faults now and then, and one
+# is listed but never answers.
+GOOD, FAILING, SILENT = 0x0A1B2C, 0x01A2B3, 0x00FE01
+VIEWS_COM = 41
+VIEWS_INTERVAL = 9  # the least for three sensors; the silent one alone takes 8 s of it
 MAIN_TITLE = "VELDRA Logger"
 ADDRESS_TITLE = "Add Sensor"
 FILE_DIALOG_TITLE = "Please enter Path and Filename for logging Data..."
@@ -62,7 +73,7 @@ class Desktop:
         read_fd, write_fd = os.pipe()
         self.log = open(os.path.join(work, "xvfb.log"), "w")
         self.xvfb = subprocess.Popen(
-            ["Xvfb", "-displayfd", str(write_fd), "-screen", "0", "1280x1024x24",
+            ["Xvfb", "-displayfd", str(write_fd), "-screen", "0", "2600x1900x24",
              "-nolisten", "tcp"],
             pass_fds=[write_fd], stdout=self.log, stderr=subprocess.STDOUT)
         os.close(write_fd)
@@ -159,11 +170,11 @@ def control_rects(panel_file):
 
 
 class Program:
-    def __init__(self, desktop, binary, work, run):
+    def __init__(self, desktop, binary, work, run, env=None):
         self.desktop = desktop
         self.out = open(os.path.join(work, f"program-{run}.log"), "w")
-        self.proc = subprocess.Popen([binary], cwd=work, env=desktop.env, stdout=self.out,
-                                     stderr=subprocess.STDOUT)
+        self.proc = subprocess.Popen([binary], cwd=work, env={**desktop.env, **(env or {})},
+                                     stdout=self.out, stderr=subprocess.STDOUT)
         self.pid = self.proc.pid
         self.log_path = self.out.name
 
@@ -175,14 +186,15 @@ class Program:
         with open(self.log_path, encoding="utf-8", errors="replace") as f:
             return f.read()
 
-    def main_window(self, timeout=60):
+    def main_window(self, timeout=60, min_width=600):
         """The main window: the visible window with the main title once the splash is gone."""
         def found():
             if not self.alive():
                 raise Failure(f"the program ended (status {self.proc.returncode}) before its "
                               f"main window showed:\n{self.output()}")
             wins = self.desktop.windows(self.pid, MAIN_TITLE)
-            big = [w for w in wins if (self.desktop.geometry(w) or (0, 0, 0, 0))[2] >= 600]
+            big = [w for w in wins
+                   if (self.desktop.geometry(w) or (0, 0, 0, 0))[2] >= min_width]
             # The splash shares the title; wait until it has gone.
             return big[0] if len(big) == 1 and len(wins) == 1 else None
         return self.settled(wait_for("the main window", found, timeout))
@@ -339,6 +351,123 @@ def check_settings(path, log_path):
           f"log file in {path}: {controls[LOGFILE_FIELD]['value']}")
 
 
+def start_views_bus(args, work, sim_log):
+    """The simulated bus of the views session; the silent sensor is not among its sensors."""
+    with open(sim_log, "w") as sim_err:
+        sim = subprocess.Popen(
+            [args.sim, "--sensors", f"{GOOD:06x},{FAILING:06x}", "--fault-sensors",
+             f"{FAILING:06x}", "--fault", "bad-checksum=0.2", "--fault", "non-numeric=0.1",
+             "--fault", "empty-payload=0.05", "--fault", "silence=0.05", "--seed", "5",
+             "--verbose", "--link", os.path.join(work, "sensor-bus"), "--com", str(VIEWS_COM),
+             "--map-file", os.path.join(work, "comports.txt")],
+            stdout=subprocess.DEVNULL, stderr=sim_err)
+    wait_for("the simulated bus's COM mapping",
+             lambda: os.path.exists(os.path.join(work, "comports.txt")), 30)
+    return sim
+
+
+def focus_measurements(desktop, main, rects):
+    """A click into the measurements area gives the keyboard to its pages."""
+    left, top, width, height = rects[20]
+    desktop.xdotool("mousemove", "--window", main, left + width // 2, top + height // 2,
+                    "click", "1")
+
+
+def views_session(desktop, program, main, rects, log_path, cycles, shots, names):
+    """Starts logging, lets `cycles` cycles run, photographs the plot and health pages."""
+    desktop.click(main, rects[7])  # Start Logging
+    csv_path = log_path[:-3] + "csv"
+
+    def enough():
+        popups = program.popups()
+        if popups:
+            raise Failure(f"a message box '{popups[0]}' came up at the start")
+        return len(read_lines(csv_path)) >= 3 + cycles + 1
+    # The silent sensor costs four time-outs of 2 s a cycle; cycles may overrun the interval.
+    wait_for(f"{cycles} measurement cycles", enough, cycles * (VIEWS_INTERVAL + 8) + 30,
+             interval=0.5)
+    focus_measurements(desktop, main, rects)
+    for key, name in names:
+        desktop.key(key)  # alt+p shows the plot page, alt+h the health page
+        time.sleep(1.0)  # it lays out and draws (at most once per frame)
+        desktop.screenshot(main, os.path.join(shots, name))
+    desktop.click(main, rects[7])  # Stop Logging
+    time.sleep(0.5)
+
+
+def check_views_logs(log_path):
+    """Every cell of the silent sensor is an error; the good sensor has values in every cycle."""
+    lines = read_lines(log_path)[3:-1]
+    check(lines, "the views session wrote no data line")
+    for line in lines:
+        cells = [c.strip() for c in line.split("|")[1:]]
+        check(len(cells) == 12, f"want 12 cells a line for three sensors: {line}")
+        check("error" not in cells[0:4], f"the good sensor shows an error: {line}")
+        check(cells[8:12] == ["error"] * 4, f"the silent sensor shows a value: {line}")
+
+
+def run_views(args, work, desktop, rects):
+    views = os.path.join(work, "views")
+    os.makedirs(views)
+    shutil.copy(args.panel_file, os.path.join(views, "VELDRA_Loggerprogramm.uir"))
+    log_path = os.path.join(views, "views-log.txt")
+    shots = args.screenshots or work
+    sim = program = None
+    try:
+        sim = start_views_bus(args, views, os.path.join(views, "sensor-sim.log"))
+        subprocess.run(
+            [args.demo_settings, "--panel-file", os.path.join(views, "VELDRA_Loggerprogramm.uir"),
+             "--sensors", ",".join(f"{a:06x}" for a in (GOOD, FAILING, SILENT)),
+             "--com", str(VIEWS_COM), "--interval", str(VIEWS_INTERVAL), "--log", log_path,
+             os.path.join(views, "settings.txt")], check=True, capture_output=True, timeout=60)
+
+        program = Program(desktop, args.program, views, "views")
+        main = program.main_window()
+        desktop.xdotool("windowsize", main, 1280, 900)
+        wait_for("the window at 1280x900",
+                 lambda: (desktop.geometry(main) or (0, 0, 0, 0))[2:] == (1280, 900), 10)
+        views_session(desktop, program, main, rects, log_path, args.views_cycles, shots,
+                      [("alt+p", "views-plot.png"), ("alt+h", "views-health.png")])
+        desktop.click(main, rects[8])  # Quit
+        status = program.wait_exit()
+        check(status == 0, f"exit status {status} after Quit:\n{program.output()}")
+        check_views_logs(log_path)
+        print("views session: plot and health pages shown, logs as the sensors behaved")
+
+        if args.dark_program:
+            # The same folder, so the same settings; the window comes back at the size it had.
+            program = Program(desktop, args.dark_program, views, "dark",
+                              env={"QT_SCALE_FACTOR": "2"})
+            main = program.main_window(min_width=1300)  # the splash is 760 pixels wide now
+            desktop.xdotool("windowsize", main, 2000, 1440)
+            wait_for("the window at 2000x1440 pixels",
+                     lambda: (desktop.geometry(main) or (0, 0, 0, 0))[2:] == (2000, 1440), 10)
+            # Clicks go to device pixels: the panel file's places, twice as far.
+            scaled = {k: tuple(2 * v for v in r) for k, r in rects.items()}
+            views_session(desktop, program, main, scaled, log_path,
+                          max(2, args.views_cycles // 2), shots,
+                          [("alt+p", "views-plot-dark-scale2.png")])
+            desktop.click(main, scaled[8])
+            status = program.wait_exit()
+            check(status == 0, f"exit status {status} after Quit:\n{program.output()}")
+            print("views session at scale factor 2 with a dark palette: shown and quit")
+    except Exception:  # noqa: BLE001 - whatever went wrong, show what the screen showed
+        if program is not None:
+            print("windows seen:\n" + desktop.describe(program.pid), file=sys.stderr)
+            desktop.screenshot_all(os.path.join(work, "screen-at-failure.png"))
+            print("program output:\n" + program.output(), file=sys.stderr)
+        raise
+    finally:
+        if program is not None:
+            program.kill()
+        if sim is not None:
+            sim.send_signal(signal.SIGTERM)
+            try:
+                sim.wait(10)
+            except subprocess.TimeoutExpired:
+                sim.kill()
+
+
 def run(args, work):
     rects = control_rects(args.panel_file)
     main_rects, address_rects = rects[2], rects[1]
@@ -431,6 +560,10 @@ def run(args, work):
         check(status == 0, f"exit status {status} after Quit:\n{program.output()}")
         check_settings(os.path.join(work, "settings.txt"), log_path)
         print("second run: sensor list, interval, COM port and log file came back")
+        program.kill()
+        program = None
+
+        run_views(args, work, desktop, main_rects)
     except Exception:  # noqa: BLE001 - whatever went wrong, show what the screen showed
         if program is not None:
             print("windows seen:\n" + desktop.describe(program.pid), file=sys.stderr)
@@ -454,11 +587,22 @@ def main():
     parser.add_argument("--program", required=True)
     parser.add_argument("--sim", required=True)
     parser.add_argument("--panel-file", required=True)
+    parser.add_argument("--demo-settings",
+                        help="veldra-demo-settings (default: beside the simulator)")
+    parser.add_argument("--views-cycles", type=int, default=2,
+                        help="cycles of the views session before its pictures (default 2; each "
+                        "takes about 15 s, the silent sensor's time-outs)")
+    parser.add_argument("--dark-program",
+                        help="the program's entry with a dark palette, for the scale-2 picture")
     parser.add_argument("--screenshots", help="folder for the PNG pictures (default: scratch)")
     parser.add_argument("--keep", action="store_true", help="keep the scratch folder")
     args = parser.parse_args()
-    args.program, args.sim, args.panel_file = (
-        os.path.abspath(p) for p in (args.program, args.sim, args.panel_file))
+    if not args.demo_settings:
+        args.demo_settings = os.path.join(os.path.dirname(args.sim), "veldra-demo-settings")
+    args.program, args.sim, args.panel_file, args.demo_settings = (
+        os.path.abspath(p) for p in (args.program, args.sim, args.panel_file, args.demo_settings))
+    if args.dark_program:
+        args.dark_program = os.path.abspath(args.dark_program)
     if args.screenshots:
         args.screenshots = os.path.abspath(args.screenshots)
     for tool in ("Xvfb", "xdotool", "import"):

@@ -50,7 +50,7 @@ inline std::vector<ExternalName> Names() {
          {"quit_program", "add_sensor_to_list", "remove_sensor_from_list", "start_logging",
           "set_filename_for_loggerdata", "save_configuration_to_file",
           "load_configuration_from_file", "add_to_list_and_hide_panel", "cancel_and_hide_panel",
-          "show_comport_device"}) {
+          "show_comport_device", "edit_options"}) {
         names.push_back({n, CountCommit, nullptr});
     }
     names.push_back({"mainpanel_callback", nullptr, RecordPanelEvent});

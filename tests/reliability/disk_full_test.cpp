@@ -18,7 +18,9 @@
 #include <algorithm>
 #include <atomic>
 #include <fstream>
+#include <iterator>
 #include <mutex>
+#include <optional>
 #include <vector>
 
 #include "app/panel_ids.h"
@@ -163,10 +165,38 @@ long waiting_shown(const std::string& text) {
     return std::strtol(text.c_str(), nullptr, 10);
 }
 
+// options.json in the working folder, where the window reads it at every start, for the
+// life of one test: a small file system is always under the disk guard's default, and its
+// warning would stand in for the failures these tests watch.
+class ScopedOptionsFile {
+  public:
+    explicit ScopedOptionsFile(const std::string& text) {
+        if (std::filesystem::exists(kPath)) {
+            std::ifstream in(kPath);
+            earlier_ = std::string(std::istreambuf_iterator<char>(in), {});
+        }
+        std::ofstream(kPath) << text;
+    }
+    ~ScopedOptionsFile() {
+        if (earlier_) {
+            std::ofstream(kPath) << *earlier_;
+        } else {
+            std::filesystem::remove(kPath);
+        }
+    }
+    ScopedOptionsFile(const ScopedOptionsFile&) = delete;
+    ScopedOptionsFile& operator=(const ScopedOptionsFile&) = delete;
+
+  private:
+    static constexpr const char* kPath = "options.json";
+    std::optional<std::string> earlier_;
+};
+
 // Runs a window session whose logs fill the storage, then gives it room again. Each cycle
 // has a time stamp of its own (one second per cycle), so a lost or doubled line shows.
 void fill_and_recover(SessionRig& rig, FillableStorage& storage) {
     ::testing::Test::RecordProperty("storage", storage.kind());
+    const ScopedOptionsFile no_disk_guard(R"({"disk_guard_mb": 0})");
     const auto text_log = storage.folder() / "log.txt";
     const auto csv_log = storage.folder() / "log.csv";
     std::atomic<long> cycle{0};

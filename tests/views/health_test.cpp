@@ -70,7 +70,7 @@ TEST(Health, CountsAndStatesOfOneSensorOfEachFaultKind) {
                   good ? veldra::views::clock_text(kStart + 180s) : "never");
     }
     EXPECT_EQ(veldra::views::good_share_text(snap.sensors[0]), "100.0 %");
-    EXPECT_EQ(veldra::views::exchange_text(snap.sensors[0]), "0.12 s");
+    EXPECT_EQ(veldra::views::exchange_text(snap.sensors[0]), "120 ms");
 }
 
 TEST(Health, TheShareOfGoodAnswersCoversTheLastHourOnly) {

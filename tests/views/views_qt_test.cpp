@@ -13,9 +13,12 @@
 #include <QTest>
 #include <QToolButton>
 #include <atomic>
+#include <limits>
 #include <thread>
 
+#include "axis_ticks.h"
 #include "chart_pane.h"
+#include "curve_raster.h"
 #include "record_builder.h"
 #include "views/curve_palette.h"
 #include "views/health_view.h"
@@ -201,7 +204,9 @@ TEST(HealthView, ARowPerSensorWithItsStateInWordsAndColour) {
     // Failures by kind: the silent sensor's four no-replies, the failing one's four checksums.
     const auto column = [&](const QString& title) {
         for (int c = 0; c < table->model()->columnCount(); ++c) {
-            if (table->model()->headerData(c, Qt::Horizontal).toString() == title) {
+            // Headers come in two lines to fit the window.
+            if (table->model()->headerData(c, Qt::Horizontal).toString().replace('\n', ' ') ==
+                title) {
                 return c;
             }
         }
@@ -228,6 +233,65 @@ TEST(RedrawLink, AThreadsManyRecordsCostFewPacedRedraws) {
     QTest::qWait(100);
     EXPECT_EQ(view.table()->model()->rowCount(), 1);
     EXPECT_EQ(health.snapshot().cycle.cycles, 2000u);
+}
+
+TEST(AxisTicks, AtLeastTwoRoundLinesInsideAnyRange) {
+    struct Case {
+        double lo, hi;
+        int length;
+    };
+    // Narrow ranges next to a round value, where a step of half the range leaves one line.
+    const Case cases[] = {{2387, 2418, 123},   {19.9, 20.6, 100}, {17.5, 18.4, 60},
+                          {-0.003, 0.004, 80}, {0, 1e6, 500},     {99.99, 100.02, 90}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(std::to_string(c.lo) + " to " + std::to_string(c.hi));
+        const auto ticks = veldra::views::detail::valueTicks(c.lo, c.hi, c.length, 40);
+        ASSERT_GE(ticks.size(), 2u);
+        for (std::size_t i = 0; i < ticks.size(); ++i) {
+            EXPECT_GE(ticks[i].at, c.lo - 1e-9);
+            EXPECT_LE(ticks[i].at, c.hi + 1e-9);
+            if (i > 1) {  // evenly spaced
+                EXPECT_NEAR(ticks[i].at - ticks[i - 1].at, ticks[1].at - ticks[0].at, 1e-9);
+            }
+        }
+    }
+}
+
+// A value between two failed queries has no line to show it; it must still be easy to see, and
+// curves keep their thickness on the screen at scale factor 2.
+TEST(CurveRaster, ALoneValueIsADotAndLinesScaleWithTheScreen) {
+    using veldra::views::detail::CurveRaster;
+    const float none = std::numeric_limits<float>::quiet_NaN();
+    const std::vector<PlotPoint> lone{
+        {0, none, none, true}, {500, 5.0f, 5.0f, false}, {1000, none, none, true}};
+    const std::vector<PlotPoint> flat{{0, 5.0f, 5.0f, false}, {1000, 5.0f, 5.0f, false}};
+    const auto pixels = [](const std::vector<PlotPoint>& points, double dpr, int& rows) {
+        CurveRaster raster(QSize(static_cast<int>(200 * dpr), static_cast<int>(100 * dpr)));
+        raster.setDevicePixelRatio(dpr);
+        raster.setRanges(0, 1000, 0.0, 10.0);
+        raster.draw(points, 0x3484d4, false, 0);
+        const QImage& image = raster.image();
+        int n = 0;
+        rows = 0;
+        for (int y = 0; y < image.height(); ++y) {
+            bool row = false;
+            for (int x = 0; x < image.width(); ++x) {
+                const bool set = qAlpha(image.pixel(x, y)) != 0;
+                n += set ? 1 : 0;
+                row = row || set;
+            }
+            rows += row ? 1 : 0;
+        }
+        return n;
+    };
+    int rows = 0;
+    EXPECT_GE(pixels(lone, 1.0, rows), 25);  // five pixels a side at scale 1
+    EXPECT_GE(rows, 5);
+    EXPECT_GE(pixels(lone, 2.0, rows), 81);
+    pixels(flat, 1.0, rows);
+    EXPECT_EQ(rows, 1);
+    pixels(flat, 2.0, rows);
+    EXPECT_EQ(rows, 2) << "a line one device pixel thick at twice the scale is a hairline";
 }
 
 }  // namespace

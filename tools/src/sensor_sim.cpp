@@ -135,7 +135,7 @@ struct SensorSimulator::Impl {
     void read_requests();
     void answer(const RequestFrame& frame, Clock::time_point now);
     void decide_reply_locked(Exchange& ex, Clock::duration& delay);
-    std::optional<Fault> draw_fault_locked();
+    std::optional<Fault> draw_fault_locked(std::uint32_t address);
     void schedule(std::vector<std::uint8_t> bytes, Clock::time_point start);
     bool write_due();  // false when the line is full and must be waited on
 
@@ -226,6 +226,16 @@ void SensorSimulator::Impl::carry_out_locked(Command c) {
         pty.slave.reset();
         plugged = false;
     }
+    if (c == Command::Unplug && !options.link_path.empty()) {
+        // The link points at nothing while unplugged, as a pulled adapter's name vanishes: the
+        // freed pseudo-terminal's number may go at once to another program on this machine,
+        // which must not look like the device coming back.
+        try {
+            point_link(options.link_path, options.link_path + ".unplugged");
+        } catch (const std::exception&) {
+            // The link stays as it was; the closed master still hangs the device up.
+        }
+    }
     if (c == Command::Replug) {
         try {
             PtyPair fresh = open_pty_pair();
@@ -278,7 +288,13 @@ void SensorSimulator::Impl::answer(const RequestFrame& frame, Clock::time_point 
     changed.notify_all();
 }
 
-std::optional<Fault> SensorSimulator::Impl::draw_fault_locked() {
+std::optional<Fault> SensorSimulator::Impl::draw_fault_locked(std::uint32_t address) {
+    const auto& only = options.fault_sensors;
+    if (!only.empty() && std::none_of(only.begin(), only.end(), [address](std::uint32_t a) {
+            return (a & kAddressMask) == address;
+        })) {
+        return std::nullopt;
+    }
     std::uniform_real_distribution<double> chance(0.0, 1.0);
     for (std::size_t i = 0; i < kFaultCount; ++i) {
         const double p = options.faults.rate[i];
@@ -305,7 +321,7 @@ void SensorSimulator::Impl::decide_reply_locked(Exchange& ex, Clock::duration& d
         return;  // nobody there, or a command no sensor knows: silence
     }
     ex.reply_text = format_value(*ex.quantity, value_locked(ex.address, *ex.quantity));
-    ex.fault = draw_fault_locked();
+    ex.fault = draw_fault_locked(ex.address);
     ex.valid_reply = true;
     std::uniform_int_distribution<int> any_byte(0, 255);
     const auto not_start = [&] {

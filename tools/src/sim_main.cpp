@@ -41,6 +41,8 @@ Options:
   --fault-rate P        probability 0..1 of every fault kind per request
   --fault KIND=P        probability of one kind: silence, bad-checksum, wrong-start-byte,
                         truncated, noise, empty-payload, non-numeric, late-reply (repeatable)
+  --fault-sensors LIST  inject the faults only into these addresses' replies
+                        (hexadecimal, comma-separated; default: every sensor)
   --seed N              seed for faults and values (default 1)
   --verbose             print every request and its answer on standard error
   --help                show this text
@@ -139,6 +141,8 @@ CommandLine parse(int argc, char** argv) {
             if (!known) {
                 usage_error("bad fault: '" + spec + "' (want KIND=P)");
             }
+        } else if (a == "--fault-sensors") {
+            cl.options.fault_sensors = addresses(value());
         } else if (a == "--seed") {
             cl.options.seed = number<std::uint64_t>(value(), "seed");
         } else if (a == "--verbose") {

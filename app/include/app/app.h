@@ -34,6 +34,10 @@ int save_configuration_to_file(int panel, int control, int event, void* callback
 int load_configuration_from_file(int panel, int control, int event, void* callbackData,
                                  int eventData1, int eventData2);
 
+// "Options…": edits options.json beside settings.txt in the front-end's dialog.
+int edit_options(int panel, int control, int event, void* callbackData, int eventData1,
+                 int eventData2);
+
 // Panel callback of the main panel: lays the controls out again when its size changes.
 int mainpanel_callback(int panel, int event, void* callbackData, int eventData1, int eventData2);
 

@@ -18,6 +18,7 @@ inline constexpr int MAIN_LOAD_CONFIG = 5;
 inline constexpr int MAIN_SAVE_CONFIG = 6;
 inline constexpr int start_stop_button = 7;
 inline constexpr int MAIN_QUIT = 8;
+inline constexpr int MAIN_OPTIONS = 9;  // "Options…": not dimmed, it edits the next session's
 inline constexpr int column_frame = 10;
 inline constexpr int sensor_list_frame = 18;
 inline constexpr int log_view = 20;

@@ -1,11 +1,12 @@
 // The display table as the session's events come, on the cycle's thread: the timestamp cell,
 // the status text of each query, its cell, and the line's end after the files hold the line;
-// a cycle cut short takes its unfinished line back off the screen.
+// a cycle cut short takes its unfinished line back off the screen. The status line and the COM
+// hint follow the serial device and the end of the session; the error line follows the log
+// files and the disk.
 #include "display_table.h"
 
 #include <algorithm>
 #include <array>
-#include <chrono>
 #include <ctime>
 #include <string>
 #include <string_view>
@@ -14,9 +15,12 @@
 #include "logging/log_format.h"
 #include "logging/record_format.h"
 #include "platform/ui.h"
+#include "platform/wall_clock.h"
 
 namespace veldra::window {
 namespace {
+
+using SystemClock = std::chrono::system_clock;
 
 // Appends to log_view without moving a view that the user has scrolled.
 void append_keeping_view(std::string_view text) {
@@ -44,15 +48,23 @@ void trim_display_history(std::size_t& shown) {
     SetCtrlAttribute(main_panel, log_view, ATTR_FIRST_VISIBLE_LINE, firstVisible);
 }
 
-// "14:07:09", local time.
-std::string clock_text(std::chrono::system_clock::time_point when) {
-    const std::time_t t = std::chrono::system_clock::to_time_t(when);
+}  // namespace
+
+logfmt::Timestamp local_timestamp(SystemClock::time_point t) {
+    const std::time_t seconds = SystemClock::to_time_t(t);
     std::tm local{};
-    localtime_r(&t, &local);
-    std::array<char, 16> text{};
-    std::strftime(text.data(), text.size(), "%H:%M:%S", &local);
-    return text.data();
+    localtime_r(&seconds, &local);
+    return {local.tm_year + 1900, local.tm_mon + 1, local.tm_mday,
+            local.tm_hour,        local.tm_min,     local.tm_sec};
 }
+
+std::string clock_text(SystemClock::time_point t) {
+    const logfmt::Timestamp s = local_timestamp(t);
+    // The time part of the files' time stamp: "YYYY-MM-DD HH:MM:SS".
+    return logfmt::csv_timestamp(s).substr(11);
+}
+
+namespace {
 
 std::string lines_text(std::size_t n) {
     return std::to_string(n) + (n == 1 ? " line" : " lines");
@@ -95,15 +107,21 @@ std::string failing_logs_text(const std::vector<core::LogFileStatus>& failing) {
 
 void DisplayTable::session_started(const core::SessionInfo& info) {
     data_lines_shown_ = 0;
+    last_written_.reset();
     {
         const std::lock_guard lock(mutex_);
         files_ = {};
         disk_low_.clear();
         event_.clear();
         shown_.clear();
-        SetCtrlVal(main_panel, log_error_line, "");
-        SetCtrlAttribute(main_panel, log_error_line, ATTR_TOOLTIP_TEXT, "");
+        port_ = info.com_port;
+        gone_since_.reset();
+        // The port test has just opened the device: a hint still saying it was gone in an
+        // earlier session no longer holds.
+        restore_hint();
     }
+    SetCtrlVal(main_panel, log_error_line, "");
+    SetCtrlAttribute(main_panel, log_error_line, ATTR_TOOLTIP_TEXT, "");
     const auto& h = info.display_header;
     ResetTextBox(main_panel, log_view, h[0] + "\n" + h[1] + "\n" + h[2] + "\n");
 }
@@ -113,7 +131,12 @@ void DisplayTable::cycle_started(const core::CycleStart& start) {
 }
 
 void DisplayTable::query_started(const core::QueryStart& query) {
-    SetCtrlVal(main_panel, status_line, query.status_text);
+    const std::lock_guard lock(mutex_);
+    // While the device is gone the status line keeps saying so: "Reading Sensor ..." would
+    // claim an exchange that cannot happen.
+    if (!gone_since_) {
+        SetCtrlVal(main_panel, status_line, query.status_text);
+    }
 }
 
 void DisplayTable::query_finished(const core::QueryEnd& query) {
@@ -125,7 +148,8 @@ void DisplayTable::query_finished(const core::QueryEnd& query) {
     }
 }
 
-void DisplayTable::cycle_finished(const core::CycleRecord&) {
+void DisplayTable::cycle_finished(const core::CycleRecord& record) {
+    last_written_ = record.local;  // the files already hold this line
     append_keeping_view("\n");
     ++data_lines_shown_;
     trim_display_history(data_lines_shown_);
@@ -144,6 +168,16 @@ void DisplayTable::cycle_abandoned() {
 }
 
 void DisplayTable::notice(const core::Notice& notice) {
+    switch (notice.kind) {
+        case core::NoticeKind::DeviceGone:
+            device_gone(notice);
+            return;
+        case core::NoticeKind::DeviceBack:
+            device_back(notice);
+            return;
+        default:
+            break;
+    }
     using core::NoticeKind;
     const std::lock_guard lock(mutex_);
     FileState* file =
@@ -207,6 +241,65 @@ void DisplayTable::show_error_line() {
         SetCtrlVal(main_panel, log_error_line, line);
     }
     SetCtrlAttribute(main_panel, log_error_line, ATTR_TOOLTIP_TEXT, tooltip);
+}
+
+void DisplayTable::device_gone(const core::Notice& notice) {
+    const std::lock_guard lock(mutex_);
+    if (gone_since_) {
+        return;
+    }
+    gone_since_ = notice.when;
+    const std::string since = clock_text(notice.when);
+    SetCtrlVal(main_panel, status_line,
+               notice.text + " since " + since + "; logging goes on and tries again every cycle");
+    if (hint_shown_.empty()) {
+        GetCtrlVal(main_panel, comport_hint, hint_before_);
+    }
+    hint_shown_ = "COM " + std::to_string(port_) + ": device gone\nsince " + since;
+    SetCtrlVal(main_panel, comport_hint, hint_shown_);
+}
+
+void DisplayTable::device_back(const core::Notice& notice) {
+    const std::lock_guard lock(mutex_);
+    gone_since_.reset();
+    SetCtrlVal(main_panel, status_line, notice.text + " at " + clock_text(notice.when));
+    restore_hint();
+}
+
+void DisplayTable::restore_hint() {
+    if (hint_shown_.empty()) {
+        return;
+    }
+    // Unless the user has changed the port meanwhile, which gave the hint a text of its own.
+    std::string now;
+    GetCtrlVal(main_panel, comport_hint, now);
+    if (now == hint_shown_) {
+        SetCtrlVal(main_panel, comport_hint, hint_before_);
+    }
+    hint_shown_.clear();
+}
+
+void DisplayTable::session_ended(const core::SessionEnd& end) {
+    // Without this the status line would go on naming the last sensor it read, as though
+    // logging continued.
+    const WallClockReading now = ReadWallClock();
+    std::string text =
+        "Logging stopped at " +
+        logfmt::csv_timestamp({now.year, now.month, now.day, now.hour, now.minute, now.second});
+    if (end.cycles == 0 || !last_written_) {
+        text += "; no cycle had been written.";
+    } else {
+        text += "; the last cycle ran at " + logfmt::csv_timestamp(*last_written_) + " (" +
+                std::to_string(end.cycles) + (end.cycles == 1 ? " cycle" : " cycles") +
+                " written).";
+    }
+    const std::lock_guard lock(mutex_);
+    if (gone_since_) {
+        // The hint keeps saying so too: the device is still missing.
+        text += " The device of COM " + std::to_string(port_) + " has been gone since " +
+                clock_text(*gone_since_) + ".";
+    }
+    SetCtrlVal(main_panel, status_line, text);
 }
 
 }  // namespace veldra::window

@@ -1,14 +1,16 @@
 // The start/stop command of the logging session and the end of a session at quit.
 //
 // A start press reads the fields, applies the interval rule (an "Info" box when it raised the
-// interval) and asks the session to start; the session's refusal, if any, is shown as its
-// message box and changes nothing. Only a started session dims the settings. A stop press
+// interval), reads options.json and asks the session to start; a refusal, if any, is shown as
+// its message box and changes nothing. Only a started session dims the settings. A stop press
 // always stops.
 #include <array>
 #include <string>
 
 #include "app/panel_ids.h"
+#include "export/broker_export.h"
 #include "logging/logging.h"
+#include "options/file_rules.h"
 #include "options/options.h"
 #include "platform/ui.h"
 #include "window_logging.h"
@@ -30,6 +32,44 @@ void show(const veldra::core::Message& message) {
     MessagePopup(message.title, message.text);
 }
 
+// The options as this start finds them; a file that is there but cannot be used refuses the
+// start (and is left as it is), since logging without the rotation or export it asks for
+// would quietly do something else than the user set up.
+bool read_options(veldra::options::Options& options) {
+    const veldra::options::Result read =
+        veldra::options::load_options(veldra::options::kOptionsFileName, options);
+    if (!read) {
+        MessagePopup("Error", read.error +
+                                  "\n\nLogging has not started. Correct the options with "
+                                  "\"Options\u2026\" or in the file, or remove the file to log "
+                                  "with the defaults.");
+    }
+    return read.ok;
+}
+
+// The one place where the options add outputs of their own to a session (the broker export):
+// attached while the session is idle, so each sees the session from its start, after the
+// files, the display table and the window's views; detached and ended after the stop (or a
+// refused start). An export that cannot work (a setting, its outbox) says why through the
+// session's notices, and the session and its files go on without it.
+void attach_option_outputs(veldra::window::WindowLogging& logging,
+                           const veldra::options::Options& options) {
+    if (auto broker = veldra::exporter::make_broker_export(
+            options.mqtt, veldra::options::kOptionsFileName, logging.session.notices())) {
+        logging.option_outputs.push_back(std::move(broker));
+    }
+    for (const auto& output : logging.option_outputs) {
+        logging.session.add_observer(*output);
+    }
+}
+
+void detach_option_outputs(veldra::window::WindowLogging& logging) {
+    for (const auto& output : logging.option_outputs) {
+        logging.session.remove_observer(*output);
+    }
+    logging.option_outputs.clear();
+}
+
 }  // namespace
 
 void end_logging_session() {
@@ -38,7 +78,7 @@ void end_logging_session() {
         return;
     }
     logging.session.stop();
-    veldra::window::end_broker_export();
+    detach_option_outputs(logging);
     SetCtrlAttribute(main_panel, start_stop_button, ATTR_LABEL_TEXT, "Start Logging");
     set_session_controls(0);
 }
@@ -71,14 +111,16 @@ int start_logging(int, int, int event, void*, int, int) {
         SetCtrlVal(main_panel, interval_field, rule.interval_seconds);
         show(*rule.info);
     }
-    // The broker export of this session, as options.json beside settings.txt sets it.
     veldra::options::Options options;
-    if (veldra::options::load_options(veldra::options::kOptionsFileName, options)) {
-        veldra::window::use_broker_export(options.mqtt, veldra::options::kOptionsFileName);
+    if (!read_options(options)) {
+        return 0;
     }
+    attach_option_outputs(logging, options);
     const veldra::core::StartResult result =
-        logging.session.start({port, rule.interval_seconds, logfile, measurement_timer, {}});
+        logging.session.start({port, rule.interval_seconds, logfile, measurement_timer,
+                               veldra::options::file_rules(options)});
     if (!result.started) {
+        detach_option_outputs(logging);
         if (result.refusal) {
             show(*result.refusal);
         }

@@ -3,9 +3,9 @@
 
 #include <atomic>
 #include <memory>
+#include <vector>
 
 #include "display_table.h"
-#include "export/broker_export.h"
 #include "logging/session.h"
 #include "sensor_list_source.h"
 
@@ -18,15 +18,14 @@ struct WindowLogging {
     // What the last press read (after the interval rule), refused or not.
     std::atomic<int> pressed_port{0};
     std::atomic<int> pressed_interval{0};
-    // This session's broker export, when the options enable it; an observer of the session.
-    std::unique_ptr<exporter::BrokerExport> broker_export;
+    // Outputs the options switched on for the running session (the broker export; see
+    // start_logging.cpp).
+    std::vector<std::unique_ptr<core::SessionObserver>> option_outputs;
 
     WindowLogging() { session.add_observer(display); }
 };
 
 WindowLogging& window_logging();
-// Removes and ends the broker export; while no session runs.
-void end_broker_export();
 // Ends a running session and forgets the last press, as at program start. For tests, while no
 // timer runs the session.
 void reset_window_logging();

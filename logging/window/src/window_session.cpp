@@ -15,7 +15,6 @@ WindowLogging& window_logging() {
 void reset_window_logging() {
     WindowLogging& logging = window_logging();
     end_logging_session();
-    end_broker_export();
     logging.pressed_port = 0;
     logging.pressed_interval = 0;
 }

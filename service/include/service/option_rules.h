@@ -7,11 +7,12 @@
 #include <vector>
 
 #include "logging/session.h"
+#include "options/file_rules.h"
 #include "options/options.h"
 
 namespace veldra::service {
 
-core::FileRules file_rules(const options::Options& options);
+using options::file_rules;
 
 // "rotation daily, keeping 30 days; disk guard 100 MB": for the started line.
 std::string describe_file_rules(const core::FileRules& rules);

@@ -67,7 +67,10 @@ struct Options {
     std::chrono::microseconds reply_delay{0};          // before each reply
     std::chrono::milliseconds late_reply_delay{2500};  // for Fault::LateReply
     FaultRates faults{};                               // all 0 by default
-    std::uint64_t seed = 1;                            // faults and values are reproducible
+    // When not empty, faults are injected only into the replies of these addresses, so one
+    // sensor of a line can fail while the others answer well.
+    std::vector<std::uint32_t> fault_sensors{};
+    std::uint64_t seed = 1;   // faults and values are reproducible
     std::string link_path{};  // when set, a symlink to the current pty slave (re-pointed on replug)
 };
 
@@ -135,7 +138,8 @@ class SensorSimulator {
     // Waits until at least n exchanges have been recorded; false on time-out.
     bool wait_for_exchanges(std::size_t n, std::chrono::milliseconds timeout) const;
 
-    // Pulls the plug: closes the master side, so the slave side sees a hang-up.
+    // Pulls the plug: closes the master side, so the slave side sees a hang-up; link_path (when
+    // set) then points at nothing until replug().
     void unplug();
     // Plugs back in on a new pseudo-terminal; link_path (when set) is re-pointed at it.
     void replug();

@@ -120,6 +120,12 @@ std::string good_share_text(const SensorHealth& h) {
 }
 
 std::string exchange_text(const SensorHealth& h) {
+    // A sensor on a fast line answers within milliseconds, which "0.00 s" would hide.
+    if (h.last_exchange < std::chrono::seconds(1)) {
+        return std::to_string(
+                   std::chrono::round<std::chrono::milliseconds>(h.last_exchange).count()) +
+               " ms";
+    }
     return seconds_text(h.last_exchange, 2);
 }
 

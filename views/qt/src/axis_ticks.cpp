@@ -12,17 +12,29 @@ std::vector<Tick> valueTicks(double lo, double hi, int length, int pixelsPerTick
     if (!(hi > lo) || length <= 0) {
         return ticks;
     }
-    // At least two lines, so even a short chart shows its scale.
     const double wanted = std::max(2, length / std::max(1, pixelsPerTick));
     const double raw = (hi - lo) / wanted;
     const double magnitude = std::pow(10.0, std::floor(std::log10(raw)));
-    double step = magnitude;
-    for (const double m : {1.0, 2.0, 5.0, 10.0}) {
-        step = m * magnitude;
-        if (step >= raw) {
-            break;
-        }
+    // The nice steps 1, 2 and 5 times a power of ten, from the one just above `raw` down.
+    const auto nice = [magnitude](int k) {
+        static constexpr std::array<double, 3> kMantissa{1.0, 2.0, 5.0};
+        const int decade = k >= 0 ? k / 3 : -((-k + 2) / 3);
+        return kMantissa[static_cast<std::size_t>(k - decade * 3)] * std::pow(10.0, decade) *
+               magnitude;
+    };
+    int k = 0;
+    while (nice(k) < raw) {
+        ++k;
     }
+    // At least two lines, so even a short chart or a narrow range shows its scale: a step
+    // as wide as half the range may leave only one line inside it.
+    const auto lines = [lo, hi](double step) {
+        return std::floor(hi / step + 1e-9) - std::ceil(lo / step - 1e-9) + 1;
+    };
+    while (lines(nice(k)) < 2 && k > -6) {
+        --k;
+    }
+    const double step = nice(k);
     const int decimals = std::max(0, static_cast<int>(-std::floor(std::log10(step) + 1e-9)));
     for (double v = std::ceil(lo / step) * step; v <= hi + step * 1e-9; v += step) {
         const double shown = std::abs(v) < step * 1e-6 ? 0.0 : v;

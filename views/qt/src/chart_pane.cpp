@@ -171,6 +171,7 @@ void ChartPane::paintEvent(QPaintEvent*) {
     const double dpr = std::max(1.0, devicePixelRatioF());
     std::optional<CurveRaster> raster;
     std::vector<QLineF> lines, marks;
+    std::vector<QRectF> dots;
     for (const Curve& c : curves_) {
         if (c.points.size() * 3 >= static_cast<std::size_t>(area.width() * dpr)) {
             if (!raster) {
@@ -185,6 +186,7 @@ void ChartPane::paintEvent(QPaintEvent*) {
         }
         lines.clear();
         marks.clear();
+        dots.clear();
         const PlotPoint* prev = nullptr;
         for (std::size_t i = 0; i < c.points.size(); ++i) {
             const PlotPoint& pt = c.points[i];
@@ -204,7 +206,9 @@ void ChartPane::paintEvent(QPaintEvent*) {
             if (yLo != yHi) {
                 lines.emplace_back(x, yLo, x, yHi);
             } else if (!joined && !joinsNext) {
-                lines.emplace_back(x - 2.0, yLo, x + 2.0, yLo);  // a lone value: a short dash
+                // A value with a failed query on either side has no line to show it: a dot
+                // as easy to see as a line.
+                dots.emplace_back(x - 2.0, yLo - 2.0, 5.0, 5.0);
             }
             // Bars of neighbouring columns that overlap already read as one line.
             const bool overlaps = joined && prev->min <= pt.max && pt.min <= prev->max &&
@@ -219,11 +223,16 @@ void ChartPane::paintEvent(QPaintEvent*) {
         }
         // A one-pixel cosmetic pen takes the raster engine's fast line path; wider pens go
         // through the stroker, which costs several times as much with thousands of segments.
-        QPen pen(curveColour(c.index), 0.0);
+        // At a scale of 2 or more a one-pixel line is a hairline beside the text: as many
+        // device pixels as the scale (these curves are sparse, so the stroker's cost is small).
+        QPen pen(curveColour(c.index), dpr >= 1.5 ? std::round(dpr) : 0.0);
         pen.setCosmetic(true);
         pen.setStyle(curveStyle(c.index));
         p.setPen(pen);
         p.drawLines(lines.data(), static_cast<int>(lines.size()));
+        for (const QRectF& dot : dots) {
+            p.fillRect(dot, curveColour(c.index));
+        }
         p.setPen(QPen(curveColour(c.index), 1.0));
         p.drawLines(marks.data(), static_cast<int>(marks.size()));
     }

@@ -13,6 +13,9 @@ CurveRaster::CurveRaster(QSize devicePixels)
 
 void CurveRaster::setDevicePixelRatio(double dpr) {
     image_.setDevicePixelRatio(dpr);
+    // As thick on the screen at any scale: a one-pixel line at twice the scale is a hairline
+    // next to text twice the size.
+    thickness_ = std::max(1, static_cast<int>(std::lround(dpr)));
 }
 
 void CurveRaster::setRanges(TimeMs from, TimeMs to, double lo, double hi) {
@@ -38,6 +41,10 @@ void CurveRaster::run(int x, int top, int bottom, QRgb colour) {
     if (top > bottom) {
         std::swap(top, bottom);
     }
+    // The thickness goes downwards only: a flat stretch, where a thin line is hardest to see,
+    // gets it in full, and a steep one is a tall run already; widening every column as well
+    // would double the pixels written per frame.
+    bottom += thickness_ - 1;
     top = std::max(top, 0);
     bottom = std::min(bottom, image_.height() - 1);
     const auto stride = static_cast<std::size_t>(image_.bytesPerLine()) / sizeof(QRgb);
@@ -45,6 +52,15 @@ void CurveRaster::run(int x, int top, int bottom, QRgb colour) {
                   static_cast<std::size_t>(x);
     for (int y = top; y <= bottom; ++y, pixel += stride) {
         *pixel = colour;
+    }
+}
+
+void CurveRaster::dot(int x, int y, QRgb colour) {
+    // A value with a gap on either side has no line to show it: a square of about 5 pixels
+    // a side at scale 1 makes it as easy to see as a line.
+    const int half = 2 * thickness_;
+    for (int c = x - half; c <= x + half; ++c) {
+        run(c, y - half, y + half - (thickness_ - 1), colour);
     }
 }
 
@@ -93,9 +109,8 @@ void CurveRaster::draw(const std::vector<PlotPoint>& points, QRgb colour, bool d
             const PlotPoint* next = i + 1 < points.size() ? &points[i + 1] : nullptr;
             const bool joinsNext =
                 next != nullptr && next->has_value() && !next->broken && !pt.broken;
-            if (!joinsNext && top == bottom && visible(x)) {
-                run(x - 1, top, bottom, opaque);  // a lone value: three pixels wide
-                run(x + 1, top, bottom, opaque);
+            if (!joinsNext && visible(x)) {
+                dot(x, (top + bottom) / 2, opaque);  // a lone value
             }
         }
         if (visible(x)) {

@@ -28,9 +28,12 @@ class CurveRaster {
   private:
     int columnOf(TimeMs t) const;
     int rowOf(double v) const;
+    // Column x, rows top to bottom + thickness - 1, clipped.
     void run(int x, int top, int bottom, QRgb colour);
+    void dot(int x, int y, QRgb colour);
 
     QImage image_;
+    int thickness_ = 1;  // device pixels
     TimeMs from_ = 0, to_ = 1;
     double lo_ = 0.0, hi_ = 1.0;
 };

@@ -33,6 +33,16 @@ QString capitalised(std::string_view s) {
     return t;
 }
 
+// Headers of two short lines, so that every column fits a window of 1280 pixels without
+// scrolling sideways: "Stale frame skipped" becomes "Stale frame" over "skipped".
+QString twoLines(QString header) {
+    const qsizetype space = header.lastIndexOf(QLatin1Char(' '));
+    if (space > 0) {
+        header[space] = QLatin1Char('\n');
+    }
+    return header;
+}
+
 }  // namespace
 
 void HealthTable::show(HealthSnapshot snapshot) {
@@ -59,16 +69,16 @@ QVariant HealthTable::headerData(int section, Qt::Orientation orientation, int r
         case 1:
             return QStringLiteral("State");
         case 2:
-            return QStringLiteral("Last good reading");
+            return QStringLiteral("Last good\nreading");
         case 3:
-            return QStringLiteral("Good answers (1 h)");
+            return QStringLiteral("Good answers\n(last hour)");
         case 4:
-            return QStringLiteral("Last exchange");
+            return QStringLiteral("Last\nexchange");
         default:
             break;
     }
     const std::size_t k = static_cast<std::size_t>(section - kFixedColumns);
-    return k < kFailureColumns.size() ? capitalised(core::status_name(kFailureColumns[k]))
+    return k < kFailureColumns.size() ? twoLines(capitalised(core::status_name(kFailureColumns[k])))
                                       : QVariant{};
 }
 

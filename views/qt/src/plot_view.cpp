@@ -146,8 +146,11 @@ void PlotView::updateRange() {
         range_ = *userRange_;
     } else if (const auto span = history_.time_span()) {
         range_.to = span->last;
-        range_.from =
-            followMinutes_ > 0 ? span->last - TimeMs{followMinutes_} * 60'000 : span->first;
+        // A session shorter than the followed minutes fills the width instead of sitting in a
+        // sliver at its right edge.
+        range_.from = followMinutes_ > 0
+                          ? std::max(span->first, span->last - TimeMs{followMinutes_} * 60'000)
+                          : span->first;
         if (range_.to - range_.from < kMinimumSpan) {
             range_.from = range_.to - kMinimumSpan;
         }

@@ -7,7 +7,6 @@
 #include <string>
 
 #include "logging/session.h"
-#include "options/options.h"
 
 // The one measurement timer: main creates it, disabled, with timer_callback; each start hands
 // it to the session, whose cycles its ticks run.
@@ -41,12 +40,5 @@ namespace veldra::window {
 // The window's session, for outputs that observe it beside the display table (plots, export).
 // Observers are added while no session runs.
 core::Session& logging_session();
-
-// The broker export of the window's session, from the options read for this start: call
-// before Session::start. Ends the previous session's export and, when the options enable it,
-// adds a new one as an observer; end_logging_session removes and ends it after the stop.
-// Returns what keeps the export from working (a setting, the outbox), empty when nothing; the
-// session starts and writes its files either way, and the health view shows it.
-std::string use_broker_export(const options::MqttOptions& mqtt, const std::string& options_path);
 
 }  // namespace veldra::window

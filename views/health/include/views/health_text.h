@@ -23,6 +23,6 @@ std::string cycle_text(const HealthSnapshot& s);
 // The cells of one sensor's row.
 std::string last_good_text(const SensorHealth& h);   // "14:07:09" or "never"
 std::string good_share_text(const SensorHealth& h);  // "98.5 %" or "-"
-std::string exchange_text(const SensorHealth& h);    // "0.12 s"
+std::string exchange_text(const SensorHealth& h);    // "120 ms", "2.00 s"
 
 }  // namespace veldra::views

@@ -406,6 +406,26 @@ def check_views_logs(log_path):
         check(cells[8:12] == ["error"] * 4, f"the silent sensor shows a value: {line}")
 
 
+def show_failure(desktop, work, program):
+    """What the screen and the program showed when a run failed."""
+    if program is not None:
+        print("windows seen:\n" + desktop.describe(program.pid), file=sys.stderr)
+        desktop.screenshot_all(os.path.join(work, "screen-at-failure.png"))
+        print("program output:\n" + program.output(), file=sys.stderr)
+
+
+def stop_processes(program, sim):
+    """Ends the program and the simulated bus, whatever state a run left them in."""
+    if program is not None:
+        program.kill()
+    if sim is not None:
+        sim.send_signal(signal.SIGTERM)
+        try:
+            sim.wait(10)
+        except subprocess.TimeoutExpired:
+            sim.kill()
+
+
 def run_views(args, work, desktop, rects):
     views = os.path.join(work, "views")
     os.makedirs(views)
@@ -452,20 +472,10 @@ def run_views(args, work, desktop, rects):
             check(status == 0, f"exit status {status} after Quit:\n{program.output()}")
             print("views session at scale factor 2 with a dark palette: shown and quit")
     except Exception:  # noqa: BLE001 - whatever went wrong, show what the screen showed
-        if program is not None:
-            print("windows seen:\n" + desktop.describe(program.pid), file=sys.stderr)
-            desktop.screenshot_all(os.path.join(work, "screen-at-failure.png"))
-            print("program output:\n" + program.output(), file=sys.stderr)
+        show_failure(desktop, work, program)
         raise
     finally:
-        if program is not None:
-            program.kill()
-        if sim is not None:
-            sim.send_signal(signal.SIGTERM)
-            try:
-                sim.wait(10)
-            except subprocess.TimeoutExpired:
-                sim.kill()
+        stop_processes(program, sim)
 
 
 def run(args, work):
@@ -565,20 +575,10 @@ def run(args, work):
 
         run_views(args, work, desktop, main_rects)
     except Exception:  # noqa: BLE001 - whatever went wrong, show what the screen showed
-        if program is not None:
-            print("windows seen:\n" + desktop.describe(program.pid), file=sys.stderr)
-            desktop.screenshot_all(os.path.join(work, "screen-at-failure.png"))
-            print("program output:\n" + program.output(), file=sys.stderr)
+        show_failure(desktop, work, program)
         raise
     finally:
-        if program is not None:
-            program.kill()
-        if sim is not None:
-            sim.send_signal(signal.SIGTERM)
-            try:
-                sim.wait(10)
-            except subprocess.TimeoutExpired:
-                sim.kill()
+        stop_processes(program, sim)
         desktop.close()
 
 

@@ -181,9 +181,10 @@ TEST_F(MeasurementCycle, FirstCycleRunsAtOnce) {
 
 // The display keeps its header and the newest 10,000 data lines; the files keep every line.
 TEST_F(MeasurementCycle, DisplayHistoryIsBounded) {
-    int tick = 0;
-    SetWallClockForTesting([&tick] {
-        const int t = tick++;  // one reading per cycle
+    // Owned by the seam: the stop in the fixture's tear-down still reads the clock.
+    auto tick = std::make_shared<int>(0);
+    SetWallClockForTesting([tick] {
+        const int t = (*tick)++;  // one reading per cycle
         return WallClockReading{2024, 3, 5, (t / 3600) % 24, (t / 60) % 60, t % 60};
     });
     sim({kFirst});
@@ -213,10 +214,11 @@ TEST_F(MeasurementCycle, DisplayHistoryIsBounded) {
 // A cycle that starts on the stroke of midnight stamps one moment, never the old day's time
 // with the new day's date: the clock here turns over between any two readings.
 TEST_F(MeasurementCycle, MidnightGivesOneConsistentStamp) {
-    int reading = 0;
-    SetWallClockForTesting([&reading] {
-        return reading++ % 2 == 0 ? WallClockReading{2024, 3, 5, 23, 59, 59}
-                                  : WallClockReading{2024, 3, 6, 0, 0, 0};
+    // Owned by the seam: the stop in the fixture's tear-down still reads the clock.
+    auto reading = std::make_shared<int>(0);
+    SetWallClockForTesting([reading] {
+        return (*reading)++ % 2 == 0 ? WallClockReading{2024, 3, 5, 23, 59, 59}
+                                     : WallClockReading{2024, 3, 6, 0, 0, 0};
     });
     sim({kFirst});
     add_sensor(kFirst);

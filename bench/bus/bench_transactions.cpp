@@ -38,8 +38,8 @@ namespace {
 constexpr int kPort = 250;
 constexpr int kRounds = 5;
 constexpr std::uint32_t kSensor = 0x0A1B2C;
-constexpr const char* kCommands[] = {"GetCounts!", "GetPermittivity!", "GetWaterContent!",
-                                     "GetTemperature!"};
+using veldra::bus::kBaud;
+using veldra::bus::kCommands;
 
 double thread_cpu_us() {
     timespec ts{};
@@ -81,12 +81,12 @@ void measure(int count, Samples& s, Exchange one) {
 }
 
 void run_ours(int count, Samples& s) {
-    std::vector<char> reply(10000);
+    std::vector<char> reply(veldra::bus::kReplyBufferSize);
     const auto one = [&](int i) {
-        if (send_n_bus_message(kPort, 9600, 0, kSensor, kCommands[i % 4]) != 0) {
+        if (send_n_bus_message(kPort, kBaud, 0, kSensor, kCommands[i % 4].data()) != 0) {
             return -1;
         }
-        return receive_n_bus_message(kPort, 9600, reply);
+        return receive_n_bus_message(kPort, kBaud, reply);
     };
     measure(count, s, [&](int i) { return one(i) > 0; });
     CloseCom(kPort);  // the Python side opens the same device next
@@ -134,7 +134,7 @@ void run_bare(const std::string& device, int count, Samples& s) {
     for (std::size_t i = 0; i < requests.size(); ++i) {
         requests[i] = build_request_frame(0, kSensor, kCommands[i]);
     }
-    std::array<std::uint8_t, 10000> reply{};
+    std::array<std::uint8_t, veldra::bus::kReplyBufferSize> reply{};
     const auto one = [&](int i) {
         const auto& request = requests[static_cast<std::size_t>(i % 4)];
         ::tcflush(fd, TCIFLUSH);

@@ -78,10 +78,20 @@ void LateReplyGuard::reply_taken(std::uint32_t from) {
     s.reply_address = from != target_ ? std::optional(from) : std::nullopt;
 }
 
-void LateReplyGuard::reply_spoiled() {
+void LateReplyGuard::reply_spoiled(std::optional<std::uint32_t> from, Clock::time_point now) {
     Sensor& s = sensors_[target_];
-    s.misses = 0;
-    s.answered_ever = true;
+    if (from && (*from == target_ || s.reply_address == *from)) {
+        s.misses = 0;
+        s.answered_ever = true;
+        return;
+    }
+    if (from) {
+        Sensor* only_owner = nullptr;
+        if (for_each_owner(*from, target_, now, [&](Sensor& o) { only_owner = &o; }) == 1) {
+            settle_one(*only_owner);
+        }
+    }
+    reply_missing(now, false);
 }
 
 void LateReplyGuard::reply_missing(Clock::time_point now, bool waited_whole_time) {

@@ -35,11 +35,16 @@ class LateReplyGuard {
     // A well-formed frame carrying `from` came while the answer is awaited.
     Verdict judge_reply(std::uint32_t from, Clock::time_point now);
     // How the wait for the answer ended: a frame was taken as the answer; bytes came but no
-    // frame could be taken (a spoiled answer: the sensor did answer); or nothing of the
-    // sensor's came. Only a wait that ran its whole time counts as a miss of the sensor, not
-    // one cut short by a stop or a failing line; its answer is awaited all the same.
+    // frame could be taken; or nothing of the sensor's came.
     void reply_taken(std::uint32_t from);
-    void reply_spoiled();
+    // A spoiled frame (bad checksum, too long, broken off) is the sensor's spoiled answer when
+    // it carries the sensor's address (`from`, when its address field was read); otherwise,
+    // or for bytes that are no frame at all, the answer may still come: it stays awaited,
+    // without counting as a miss. A spoiled frame carrying another awaited sensor's address
+    // settles that one.
+    void reply_spoiled(std::optional<std::uint32_t> from, Clock::time_point now);
+    // Only a wait that ran its whole time counts as a miss of the sensor, not one cut short by
+    // a stop or a failing line; its answer is awaited all the same.
     void reply_missing(Clock::time_point now, bool waited_whole_time = true);
 
     // A well-formed frame carrying `from` was read while no answer was awaited (a send

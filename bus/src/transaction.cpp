@@ -204,6 +204,10 @@ int send_n_bus_message(int port, int baud, int header, int address, const char* 
     }
     const int drained = wait_until_drained(port, baud, frame.size());
     state.guard.request_sent(to, Clock::now(), seconds(timeout));
+    if (drained != BUS_OK) {
+        // No receive follows; the frame may have gone out all the same, and its answer come.
+        state.guard.reply_missing(Clock::now(), false);
+    }
     return drained;
 }
 
@@ -242,12 +246,14 @@ int receive_n_bus_message(int port, int /*baud*/, std::span<char> buffer, Receiv
         }
         return b;
     };
+    // An address wider than 24 bits: the frame's address field was not read.
+    constexpr std::uint32_t kNoAddress = ~kAddressMask;
     int result = BUS_ERR_START_BYTE;
     for (;;) {
         frame_bytes = 0;
-        std::uint32_t from = 0;
+        std::uint32_t from = kNoAddress;
         result = receive_bus_frame(read_byte, buffer, &from);
-        seen.reply_address = from;
+        seen.reply_address = from != kNoAddress ? from : 0;
         if (result < 0 && frame_bytes == 0) {
             // Nothing more came: the answer is missing, and may yet come late.
             state.guard.reply_missing(Clock::now(), seen.line_error == COM_ERR_TIMEOUT);
@@ -257,7 +263,9 @@ int receive_n_bus_message(int port, int /*baud*/, std::span<char> buffer, Receiv
             break;
         }
         if (result < 0) {
-            state.guard.reply_spoiled();  // bytes came, no frame fit to take: an answer spoiled
+            // Bytes came, but no frame fit to take.
+            state.guard.reply_spoiled(from != kNoAddress ? std::optional(from) : std::nullopt,
+                                      Clock::now());
             break;
         }
         if (state.guard.judge_reply(from, Clock::now()) == LateReplyGuard::Verdict::Answer) {

@@ -35,14 +35,16 @@ std::vector<std::uint8_t> build_frame(int header, int address, std::string_view 
 // A whole request frame; empty when the command does not fit (over 87 bytes).
 std::vector<std::uint8_t> build_request_frame(int header, int address, std::string_view command);
 
-// Sends one request: 0 once written and drained. Before the frame goes out the line must be
-// quiet: no byte for 3.5 character times at the line's baud (the end of whatever frame was
-// still arriving), then what is left of earlier traffic is dropped. Failures, with nothing sent
-// unless said: BUS_ERR_PORT (the port cannot be opened), BUS_ERR_TOO_LONG (a command over 87
-// bytes; nothing opened), BUS_ERR_LINE_BUSY (bytes kept coming for a quarter of the reply
-// time-out: a babbling line costs no more than a silent sensor), BUS_ERR_ABORTED (a stop
-// came while the send waited), BUS_ERR_WRITE (the line failed or never drained while the
-// frame went out; a stop also ends the drain wait at once, with this result).
+// Sends one request: 0 once written and drained. First, when the sensor may still send a late
+// answer, the send listens for it (below). Then the line must be quiet: no byte for 3.5
+// character times at the line's baud (3.6 ms at 9600), so that a frame still arriving (the
+// tail of a reply, a late answer) is not cut by the flush and spilled into the next answer;
+// then what is left of earlier traffic is dropped and the frame goes out. Failures, with
+// nothing sent unless said: BUS_ERR_PORT (the port cannot be opened), BUS_ERR_TOO_LONG (a
+// command over 87 bytes; nothing opened), BUS_ERR_LINE_BUSY (bytes kept coming for a quarter
+// of the reply time-out: a babbling line costs no more than a silent sensor), BUS_ERR_ABORTED
+// (a stop, AbortComWait, came while the send waited, for the line or for the frame to drain),
+// BUS_ERR_WRITE (the line failed or never drained while the frame went out).
 int send_n_bus_message(int port, int baud, int header, int address, const char* command);
 
 // Reads one reply into buffer (payload + terminating zero). Returns the payload length, or
@@ -67,18 +69,22 @@ int send_n_bus_message(int port, int baud, int header, int address, const char* 
 // a later request, to any sensor, however the requests follow each other, across cycles too.
 // The port keeps, for each sensor it has asked, how many of its requests are unanswered and
 // until when an answer may still come; an answer that turns up late (wherever it is seen:
-// skipped in a receive, or read while the send waits) settles one of them. What it costs:
+// skipped in a receive, or read while a send waits) settles one of them. A request counts as
+// answered by a frame taken as its answer, or by a spoiled frame (bad checksum, too long,
+// broken off) that carries the sensor's address; bytes that make no frame leave it awaited.
+// What it costs:
 //   - a sensor that answers in time: nothing;
 //   - a sensor that misses a request: before the next request to that same sensor, the send
 //     listens until the late answer comes or the covered time has passed (at most 0.9 s at
 //     the 0.1 s pause between the queries of a sensor); its next answer can then be taken.
 //     Requests to other sensors go out at once: a late answer is told from theirs by address;
-//   - a sensor that has answered none of its last five requests (none at all, if it has never
-//     answered on this port) is taken as absent: no listening, it costs its time-outs alone. A
+//   - a sensor is taken as absent once five requests in a row have brought nothing of it (two,
+//     if it has never answered on this port): no listening, it costs its time-outs alone. A
 //     sensor that never answers thus costs 4 T + the pauses per cycle, and at most 0.9 s more
-//     in the first cycle. Should an absent sensor answer again, its first answer inside the
-//     covered time of its last miss is an error (it cannot be told from a late answer);
-//     from then on it is listened for again;
+//     in the first cycle; one that falls silent, up to four listens more in that cycle.
+//     Should an absent sensor answer again, its first answer inside the covered time of its
+//     last miss is an error (it cannot be told from a late answer); from then on it is
+//     listened for again;
 //   - a sensor that answers every request late costs, per request, its lateness past the
 //     time-out and the pause; all its cells are errors.
 // Not covered: an answer later than the covered time, and a late answer of another sensor

@@ -23,8 +23,11 @@ using Clock = std::chrono::steady_clock;
 
 constexpr auto kMinDrainPause = std::chrono::microseconds(100);
 constexpr auto kMaxDrainPause = std::chrono::milliseconds(5);
-// The end of a frame on the line: no byte for this many character times.
+// The end of a frame on the line: no byte for this many character times, and never for less
+// than the longest a USB adapter may hold received bytes back before it hands them on (its
+// latency timer, 16 ms by default): shorter gaps are seen in the middle of a transmission.
 constexpr double kQuietCharacters = 3.5;
+constexpr double kMinQuietSeconds = 0.020;
 // A line that never falls quiet is given up after this share of the reply time-out.
 constexpr double kBusyLineShareOfTimeout = 0.25;
 
@@ -109,12 +112,13 @@ int listen_for_late_answer(int port, PortState& state, std::uint32_t address) {
     }
 }
 
-// Waits until no byte has come for 3.5 character times, so that a frame still arriving (the
-// tail of a reply, a late answer) is not cut by the flush and spilled into the next answer.
+// Waits until no byte has come for 3.5 character times (at least 20 ms), so that a frame still
+// arriving (the tail of a reply, a late answer) is not cut by the flush and spilled into the
+// next answer.
 // A line that keeps talking is given up: BUS_ERR_LINE_BUSY.
 int wait_for_quiet_line(int port, int baud, PortState& state) {
-    const Clock::duration gap =
-        seconds(kQuietCharacters * character_seconds(baud) * test_time_scale());
+    const Clock::duration gap = seconds(
+        std::max(kQuietCharacters * character_seconds(baud), kMinQuietSeconds) * test_time_scale());
     const Clock::time_point give_up =
         Clock::now() + seconds(kBusyLineShareOfTimeout * g_reply_timeout.load());
     for (;;) {

@@ -37,9 +37,11 @@ std::vector<std::uint8_t> build_request_frame(int header, int address, std::stri
 
 // Sends one request: 0 once written and drained. First, when the sensor may still send a late
 // answer, the send listens for it (below). Then the line must be quiet: no byte for 3.5
-// character times at the line's baud (3.6 ms at 9600), so that a frame still arriving (the
-// tail of a reply, a late answer) is not cut by the flush and spilled into the next answer;
-// then what is left of earlier traffic is dropped and the frame goes out. Failures, with
+// character times at the line's baud and at least 20 ms (USB adapters hand bytes on in bursts
+// up to 16 ms apart), so that a frame still arriving (the tail of a reply, a late answer) is
+// not cut by the flush and spilled into the next answer; within a cycle only the first query
+// of a sensor waits for it, the pauses cover the others. Then what is left of earlier traffic
+// is dropped and the frame goes out. Failures, with
 // nothing sent unless said: BUS_ERR_PORT (the port cannot be opened), BUS_ERR_TOO_LONG (a
 // command over 87 bytes; nothing opened), BUS_ERR_LINE_BUSY (bytes kept coming for a quarter
 // of the reply time-out: a babbling line costs no more than a silent sensor), BUS_ERR_ABORTED
@@ -74,10 +76,11 @@ int send_n_bus_message(int port, int baud, int header, int address, const char* 
 // broken off) that carries the sensor's address; bytes that make no frame leave it awaited.
 // What it costs:
 //   - a sensor that answers in time: nothing;
-//   - a sensor that misses a request: before the next request to that same sensor, the send
-//     listens until the late answer comes or the covered time has passed (at most 0.9 s at
-//     the 0.1 s pause between the queries of a sensor); its next answer can then be taken.
-//     Requests to other sensors go out at once: a late answer is told from theirs by address;
+//   - a sensor that misses a request (or whose answer was bytes that make no frame): before
+//     the next request to that same sensor, the send listens until the late answer comes or
+//     the covered time has passed, at most min(T, 1 s) past the time-out less the pause in
+//     between (0.9 s in a cycle); its next answer can then be taken. Requests to other sensors
+//     go out at once: a late answer is told from theirs by its address;
 //   - a sensor is taken as absent once five requests in a row have brought nothing of it (two,
 //     if it has never answered on this port): no listening, it costs its time-outs alone. A
 //     sensor that never answers thus costs 4 T + the pauses per cycle, and at most 0.9 s more
@@ -86,9 +89,12 @@ int send_n_bus_message(int port, int baud, int header, int address, const char* 
 //     last miss is an error (it cannot be told from a late answer); from then on it is
 //     listened for again;
 //   - a sensor that answers every request late costs, per request, its lateness past the
-//     time-out and the pause; all its cells are errors.
+//     time-out less the pause (0.2 to 0.5 s for answers 2.3 to 2.6 s late); all its cells are
+//     errors.
 // Not covered: an answer later than the covered time, and a late answer of another sensor
-// whose frame carries an address that this port cannot tie to that sensor.
+// whose frame carries an address that this port cannot tie to that sensor. A tail that
+// follows a longer pause than the quiet gap is cut by the flush and spoils the next answer:
+// an error cell, never a value.
 //
 // info, when given, tells the caller what the result alone cannot: whether any byte came at
 // all (silence and a wrong first byte are both -4), how many frames were skipped as late
@@ -104,7 +110,8 @@ int receive_n_bus_message(int port, int baud, std::span<char> buffer, ReceiveInf
 // The reply reader behind receive_n_bus_message, over any byte source: read_byte returns the
 // next byte (0..255) or a negative value when none came. Lets the frame reader be exercised
 // without a port (fuzzing, unit tests).
-// When address is given, it receives the frame's 24-bit address.
+// When address is given, it receives the frame's 24-bit address once the leading fields are
+// read (whatever the checksum then says); before that it is left as it was.
 int receive_bus_frame(const std::function<int()>& read_byte, std::span<char> buffer,
                       std::uint32_t* address = nullptr);
 

@@ -189,9 +189,13 @@ int main() {
         }
     }
     DiscardAsyncTimer(retimed);
-    long long retimed_skipped = 0;
-    const std::vector<double> retimed_lateness =
-        LatenessAgainstSchedule(retimer.times, retimed_anchor, retimed_skipped);
+    // Tick k against point k, taken as they come: a grid that slides cannot pass for skipped
+    // points here (should the engine skip any on a loaded machine, it shows as slide too).
+    std::vector<double> retimed_lateness;
+    for (int k = 0; k < kTicks; ++k) {
+        retimed_lateness.push_back(
+            Milliseconds(retimer.times[k] - retimed_anchor - (k + 1) * kInterval));
+    }
     const double slide = LatenessGrowth(retimed_lateness);
 
     // Idle cost: the logging program's disabled timer, a disabled fast timer and an enabled
@@ -235,9 +239,9 @@ int main() {
     Row("tick 1000 against its point", last_tick, "ms", "", true);
     Row("lateness growth, last-first 100", growth, "ms", "", true);
     Row("expiries skipped (late > interval)", static_cast<double>(skipped), "", "", true);
+    Row("re-armed: tick 1000 against point 1000", retimed_lateness.back(), "ms", "< 1 ms",
+        retimed_lateness.back() < 1.0);
     Row("re-armed: slide, last-first 100", slide, "ms", "< 1 ms", slide < 1.0 && slide > -1.0);
-    Row("re-armed: tick 1000 against its point", retimed_lateness.back(), "ms", "", true);
-    Row("re-armed: expiries skipped", static_cast<double>(retimed_skipped), "", "", true);
     Row("idle CPU (3 idle timers)", idle_cpu * 100.0, "%", "< 0.1 %", idle_cpu < 0.001);
     Row("CPU of one 10 ms timer, for scale", busy_cpu * 100.0, "%", "", true);
     return 0;

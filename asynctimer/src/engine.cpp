@@ -177,6 +177,11 @@ bool EngineTimer::Arm(Clock::duration interval) {
     if (stop_) {
         return false;
     }
+    if (armed_ && interval == interval_) {
+        // The measurement cycle sets its interval at every tick: restarting the period each
+        // time would slide the whole schedule by the tick's latency and whatever ran first.
+        return true;
+    }
     interval_ = interval;
     deadline_ = Clock::now() + interval;
     armed_ = true;

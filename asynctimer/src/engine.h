@@ -35,7 +35,8 @@ EngineHandle EngineNewTimer(std::function<void()> expiry);
 void EngineSetPriority(const EngineHandle& timer, int priority);
 int EngineGetPriority(const EngineHandle& timer);
 
-// Arms or re-arms the timer: the period restarts now, expiries follow every `interval`.
+// Arms or re-arms the timer. A new interval restarts the period now, expiries following every
+// `interval`; re-arming with the interval the timer already has keeps its schedule as it is.
 bool EngineSetTimer(const EngineHandle& timer, EngineTime interval);
 
 // A paused timer keeps its schedule but its thread sleeps without deadline; expiries that fall

@@ -8,6 +8,7 @@
 // input, write the request, wait, read the reply) issued bare, with no code of ours around
 // them. What ours costs beyond that row is our software's own share of a transaction; the rest
 // belongs to the kernel's pseudo-terminal and the simulator, and every side pays it alike.
+// Each side leaves 25 ms untimed before every exchange: the quiet line our send waits for.
 //
 //   bench_bus_transactions [count] [--ours-only]
 //   (count 1000 by default; the comparison needs /usr/bin/python3 with python3-serial)
@@ -26,6 +27,7 @@
 #include <fstream>
 #include <memory>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "bus/bus.h"
@@ -38,8 +40,8 @@ namespace {
 constexpr int kPort = 250;
 constexpr int kRounds = 5;
 constexpr std::uint32_t kSensor = 0x0A1B2C;
-constexpr const char* kCommands[] = {"GetCounts!", "GetPermittivity!", "GetWaterContent!",
-                                     "GetTemperature!"};
+using veldra::bus::kBaud;
+using veldra::bus::kCommands;
 
 double thread_cpu_us() {
     timespec ts{};
@@ -63,13 +65,25 @@ struct Samples {
     double cpu_median() const { return percentile(cpu_us, 0.5); }
 };
 
-// Warms up, then times `count` exchanges; `one(i)` does exchange i and tells whether it worked.
-template <typename Exchange>
-void measure(int count, Samples& s, Exchange one) {
+// Warms up, then times `count` exchanges; `one(i)` does exchange i and tells whether it worked;
+// `between()` runs untimed before each.
+// Before a request our send waits for the line to have been quiet for 20 ms (the gap that ends
+// a frame); in a cycle the pauses between queries give it. So every side leaves that gap
+// between its exchanges, untimed: ours then finds the line quiet, and every side comes to each
+// exchange after the same idle time.
+constexpr int kGapMs = 25;
+void leave_gap() {
+    std::this_thread::sleep_for(std::chrono::milliseconds(kGapMs));
+}
+
+template <typename Exchange, typename Between>
+void measure(int count, Samples& s, Exchange one, Between between) {
     for (int i = 0; i < 20; ++i) {
+        between();
         one(i);
     }
     for (int i = 0; i < count; ++i) {
+        between();
         const double c0 = thread_cpu_us();
         const auto w0 = std::chrono::steady_clock::now();
         const bool ok = one(i);
@@ -81,22 +95,23 @@ void measure(int count, Samples& s, Exchange one) {
 }
 
 void run_ours(int count, Samples& s) {
-    std::vector<char> reply(10000);
+    std::vector<char> reply(veldra::bus::kReplyBufferSize);
     const auto one = [&](int i) {
-        if (send_n_bus_message(kPort, 9600, 0, kSensor, kCommands[i % 4]) != 0) {
+        if (send_n_bus_message(kPort, kBaud, 0, kSensor, kCommands[i % 4].data()) != 0) {
             return -1;
         }
-        return receive_n_bus_message(kPort, 9600, reply);
+        return receive_n_bus_message(kPort, kBaud, reply);
     };
-    measure(count, s, [&](int i) { return one(i) > 0; });
+    measure(
+        count, s, [&](int i) { return one(i) > 0; }, leave_gap);
     CloseCom(kPort);  // the Python side opens the same device next
 }
 
 bool run_python(const std::string& device, int count, Samples& s) {
     const std::string script =
         (std::filesystem::path(BENCH_SOURCE_DIR) / "pyserial_exchange.py").string();
-    const std::string command =
-        "/usr/bin/python3 " + script + " " + device + " " + std::to_string(count) + " 0a1b2c";
+    const std::string command = "/usr/bin/python3 " + script + " " + device + " " +
+                                std::to_string(count) + " 0a1b2c " + std::to_string(kGapMs);
     std::unique_ptr<FILE, int (*)(FILE*)> pipe(::popen(command.c_str(), "r"), ::pclose);
     if (!pipe) {
         return false;
@@ -134,7 +149,7 @@ void run_bare(const std::string& device, int count, Samples& s) {
     for (std::size_t i = 0; i < requests.size(); ++i) {
         requests[i] = build_request_frame(0, kSensor, kCommands[i]);
     }
-    std::array<std::uint8_t, 10000> reply{};
+    std::array<std::uint8_t, veldra::bus::kReplyBufferSize> reply{};
     const auto one = [&](int i) {
         const auto& request = requests[static_cast<std::size_t>(i % 4)];
         ::tcflush(fd, TCIFLUSH);
@@ -160,7 +175,7 @@ void run_bare(const std::string& device, int count, Samples& s) {
         }
         return true;
     };
-    measure(count, s, one);
+    measure(count, s, one, leave_gap);
 }
 
 void print_row(const char* name, const Samples& s) {

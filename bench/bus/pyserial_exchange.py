@@ -1,7 +1,8 @@
 #!/usr/bin/python3
 """The same bus exchange as bench_bus_transactions, written the plain way with python3-serial:
 build the request frame, flush, write, drain, read the reply frame, check its checksum.
-Prints one line per exchange: wall time and thread CPU time in microseconds, and the result."""
+Prints one line per exchange: wall time and thread CPU time in microseconds, and the result.
+An optional fourth argument is a pause in milliseconds left, untimed, before each exchange."""
 import sys
 import time
 
@@ -45,12 +46,15 @@ def exchange(port, address, command):
 
 def main():
     device, count, address = sys.argv[1], int(sys.argv[2]), int(sys.argv[3], 16)
+    gap = float(sys.argv[4]) / 1000 if len(sys.argv) > 4 else 0.0
     port = serial.Serial(device, 9600, bytesize=8, parity="N", stopbits=1, timeout=2.0)
     commands = [b"GetCounts!", b"GetPermittivity!", b"GetWaterContent!", b"GetTemperature!"]
     for i in range(20):
+        time.sleep(gap)
         exchange(port, address, commands[i % 4])
     samples = []
     for i in range(count):
+        time.sleep(gap)
         w0, c0 = time.perf_counter_ns(), time.thread_time_ns()
         result = exchange(port, address, commands[i % 4])
         c1, w1 = time.thread_time_ns(), time.perf_counter_ns()

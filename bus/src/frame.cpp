@@ -1,15 +1,10 @@
 // The frame layout and its checksum: start byte, header byte, 24-bit address, the fixed field,
 // 16-bit length, payload, 16-bit checksum, every multi-byte field high byte first.
-#include <array>
+#include <algorithm>
 
 #include "bus/bus.h"
 
-namespace {
-
-constexpr std::array<std::uint8_t, 4> kFixedField = {0xFD, 0xFD, 0xFD, 0xFD};
-constexpr std::size_t kMaxPayload = 0xFFFF;
-
-}  // namespace
+using namespace veldra::bus;
 
 std::uint32_t calcCRC16(std::uint32_t crc, std::uint32_t data, std::uint32_t polynomial) {
     for (int bit = 0; bit < 8; ++bit) {
@@ -26,27 +21,30 @@ std::uint32_t calcCRC16(std::uint32_t crc, std::uint32_t data, std::uint32_t pol
 std::uint16_t frame_checksum(std::span<const std::uint8_t> bytes) {
     std::uint32_t crc = 0;
     for (const std::uint8_t b : bytes) {
-        crc = calcCRC16(crc, b ^ 0xFFU, kBusPolynomial);
+        crc = calcCRC16(crc, b ^ 0xFFU, kChecksumPolynomial);
     }
     return static_cast<std::uint16_t>(crc);
 }
 
-std::vector<std::uint8_t> build_frame(int header, int address, std::string_view payload) {
+std::vector<std::uint8_t> build_frame(
+    int header, int address, std::string_view payload,
+    const std::array<std::uint8_t, kFixedFieldSize>& fixed_field) {
     if (payload.size() > kMaxPayload) {
         return {};
     }
     const auto addr = static_cast<std::uint32_t>(address);
     const std::size_t n = payload.size();
-    std::vector<std::uint8_t> frame;
+    std::vector<std::uint8_t> frame(kPayloadOffset);
     frame.reserve(n + kFrameOverhead);
-    frame.push_back(kFrameStartByte);
-    frame.push_back(static_cast<std::uint8_t>(header & 0xFF));
-    frame.push_back(static_cast<std::uint8_t>((addr >> 16) & 0xFF));
-    frame.push_back(static_cast<std::uint8_t>((addr >> 8) & 0xFF));
-    frame.push_back(static_cast<std::uint8_t>(addr & 0xFF));
-    frame.insert(frame.end(), kFixedField.begin(), kFixedField.end());
-    frame.push_back(static_cast<std::uint8_t>(n >> 8));
-    frame.push_back(static_cast<std::uint8_t>(n & 0xFF));
+    frame[kStartOffset] = kStartByte;
+    frame[kHeaderOffset] = static_cast<std::uint8_t>(header & 0xFF);
+    frame[kAddressOffset] = static_cast<std::uint8_t>((addr >> 16) & 0xFF);
+    frame[kAddressOffset + 1] = static_cast<std::uint8_t>((addr >> 8) & 0xFF);
+    frame[kAddressOffset + 2] = static_cast<std::uint8_t>(addr & 0xFF);
+    std::copy(fixed_field.begin(), fixed_field.end(),
+              frame.begin() + static_cast<std::ptrdiff_t>(kFixedFieldOffset));
+    frame[kLengthOffset] = static_cast<std::uint8_t>(n >> 8);
+    frame[kLengthOffset + 1] = static_cast<std::uint8_t>(n & 0xFF);
     frame.insert(frame.end(), payload.begin(), payload.end());
     const std::uint16_t crc = frame_checksum(frame);
     frame.push_back(static_cast<std::uint8_t>(crc >> 8));
@@ -55,7 +53,7 @@ std::vector<std::uint8_t> build_frame(int header, int address, std::string_view 
 }
 
 std::vector<std::uint8_t> build_request_frame(int header, int address, std::string_view command) {
-    if (command.size() > kRequestBufferSize - kFrameOverhead) {
+    if (command.size() > kMaxCommandLength) {
         return {};
     }
     return build_frame(header, address, command);

@@ -1,13 +1,15 @@
 // Reading one reply frame byte by byte, folding each byte into the checksum as it comes.
-// The payload never goes past the caller's buffer, and a read that fails inside the frame ends
-// the reception at once rather than costing a time-out for every byte still expected.
+// The leading fields are read whole and taken apart by name; the payload never goes past the
+// caller's buffer, and a read that fails inside the frame ends the reception at once rather
+// than costing a time-out for every byte still expected.
+#include <array>
 #include <cstddef>
 
 #include "bus/bus.h"
 
-namespace {
+using namespace veldra::bus;
 
-constexpr std::size_t kLeadingBytes = 11;
+namespace {
 
 class FrameReader {
   public:
@@ -15,11 +17,11 @@ class FrameReader {
 
     // The next byte, folded into the checksum; negative when the source failed.
     int next() {
-        const int b = read_byte_();
+        const int b = next_raw();
         if (b >= 0) {
-            crc_ = calcCRC16(crc_, static_cast<std::uint32_t>(b & 0xFF) ^ 0xFFU, kBusPolynomial);
+            crc_ = calcCRC16(crc_, static_cast<std::uint32_t>(b) ^ 0xFFU, kChecksumPolynomial);
         }
-        return b < 0 ? b : (b & 0xFF);
+        return b;
     }
     // The next byte without folding it in (the checksum bytes).
     int next_raw() {
@@ -33,32 +35,42 @@ class FrameReader {
     std::uint32_t crc_ = 0;
 };
 
+// The fields before the payload, as read.
+struct LeadingFields {
+    std::array<std::uint8_t, kPayloadOffset> bytes{};
+
+    std::uint32_t address() const {
+        std::uint32_t a = 0;
+        for (std::size_t i = 0; i < kAddressSize; ++i) {
+            a = (a << 8) | bytes[kAddressOffset + i];
+        }
+        return a;
+    }
+    std::size_t payload_length() const {
+        return static_cast<std::size_t>(bytes[kLengthOffset]) << 8 | bytes[kLengthOffset + 1];
+    }
+};
+
 }  // namespace
 
 int receive_bus_frame(const std::function<int()>& read_byte, std::span<char> buffer,
                       std::uint32_t* address) {
     FrameReader reader(read_byte);
-    if (reader.next() != kFrameStartByte) {
-        return BUS_ERR_START_BYTE;  // also no byte at all within the time-out
-    }
-    int length_high = 0;
-    int length_low = 0;
-    std::uint32_t from = 0;
-    for (std::size_t i = 1; i < kLeadingBytes; ++i) {
+    LeadingFields lead;
+    for (std::size_t i = 0; i < lead.bytes.size(); ++i) {
         const int b = reader.next();
+        if (i == kStartOffset && b != kStartByte) {
+            return BUS_ERR_START_BYTE;  // also no byte at all within the time-out
+        }
         if (b < 0) {
             return BUS_ERR_READ;
         }
-        if (i >= 2 && i <= 4) {  // the address, high byte first
-            from = (from << 8) | static_cast<std::uint32_t>(b);
-        }
-        length_high = length_low;
-        length_low = b;
+        lead.bytes[i] = static_cast<std::uint8_t>(b);
     }
     if (address != nullptr) {
-        *address = from;
+        *address = lead.address();
     }
-    const auto n = static_cast<std::size_t>(length_high * 256 + length_low);
+    const std::size_t n = lead.payload_length();
     if (n >= buffer.size()) {  // payload plus terminator must fit
         if (!buffer.empty()) {
             buffer[0] = '\0';

@@ -44,7 +44,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     if (r >= 0) {
         const auto n = static_cast<std::size_t>(r);
         check(n < buffer.size() && buffer[n] == '\0');
-        check(pos == n + kFrameOverhead);  // exactly one frame was read
+        check(pos == n + veldra::bus::kFrameOverhead);  // exactly one frame was read
         check(std::memcmp(buffer.data(), line.data() + 11, n) == 0);
         // Re-framing the payload under the same header and address gives the same frame.
         const auto again = build_frame(line[1], line[2] << 16 | line[3] << 8 | line[4],

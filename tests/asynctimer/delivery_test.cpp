@@ -2,6 +2,7 @@
 // the start-and-stop pattern of a logging session, and expiries that never overlap.
 #include <algorithm>
 #include <atomic>
+#include <mutex>
 #include <thread>
 
 #include "timer_test_support.h"
@@ -82,6 +83,66 @@ TEST_F(DeliveryTest, LoggingSessionStartTicksAtOnceThenAtItsOwnInterval) {
     ASSERT_EQ(GetAsyncTimerAttribute(id, TIMER_ATTR_TIME_SINCE_PREVIOUS, &since_previous), 0);
     EXPECT_GT(since_previous, 0.015);
     EXPECT_GT(since_start, since_previous);
+}
+
+// A tick that first works a while, then sets the interval it wants next, recording when each
+// tick began.
+struct WorkThenRetime {
+    std::chrono::milliseconds work{50ms};
+    std::atomic<double> next_interval{0.1};
+    std::mutex mutex;
+    std::vector<std::chrono::steady_clock::time_point> ticks;
+
+    static int Callback(int, int timerId, int event, void* data, void*, void*) {
+        auto* self = static_cast<WorkThenRetime*>(data);
+        if (event != TIMER_EVENT_TICK) {
+            return 0;
+        }
+        {
+            std::lock_guard lock(self->mutex);
+            self->ticks.push_back(std::chrono::steady_clock::now());
+        }
+        std::this_thread::sleep_for(self->work);
+        SetAsyncTimerAttribute(timerId, TIMER_ATTR_INTERVAL, self->next_interval.load());
+        return 0;
+    }
+    std::vector<std::chrono::steady_clock::time_point> Ticks() {
+        std::lock_guard lock(mutex);
+        return ticks;
+    }
+};
+
+// Setting the interval the timer already has keeps the schedule: ticks that spend half their
+// period before re-timing themselves stay on the grid (restarting the period each time would
+// put the tenth tick 0.45 s late).
+TEST_F(DeliveryTest, RetimingWithTheSameIntervalKeepsTheGrid) {
+    WorkThenRetime tick;
+    const DiscardTimersAtScopeEnd discard_first;
+    const int id = NewAsyncTimer(0.1, -1, 1, &WorkThenRetime::Callback, &tick);
+    ASSERT_GT(id, 0);
+    ASSERT_TRUE(Eventually([&] { return tick.Ticks().size() >= 10; }));
+    const auto ticks = tick.Ticks();
+    const double tenth = std::chrono::duration<double>(ticks[9] - ticks[0]).count();
+    EXPECT_LT(tenth, 0.9 + 0.2);  // a sliding grid would be 9 x 50 ms later
+}
+
+// A new interval starts its period when it is set, not at the old grid's next point.
+TEST_F(DeliveryTest, ANewIntervalStartsItsPeriodWhenSet) {
+    WorkThenRetime tick;
+    tick.work = 0ms;
+    tick.next_interval = 0.2;
+    const DiscardTimersAtScopeEnd discard_first;
+    const int id = NewAsyncTimer(0.2, -1, 1, &WorkThenRetime::Callback, &tick);
+    ASSERT_GT(id, 0);
+    ASSERT_TRUE(Eventually([&] { return tick.Ticks().size() >= 1; }));
+    std::this_thread::sleep_for(100ms);
+    tick.next_interval = 0.3;
+    const auto set = std::chrono::steady_clock::now();
+    ASSERT_EQ(SetAsyncTimerAttribute(id, TIMER_ATTR_INTERVAL, 0.3), 0);
+    ASSERT_TRUE(Eventually([&] { return tick.Ticks().size() >= 3; }));
+    const auto ticks = tick.Ticks();
+    EXPECT_GE(std::chrono::duration<double>(ticks[1] - set).count(), 0.3 - 0.005);
+    EXPECT_GE(std::chrono::duration<double>(ticks[2] - ticks[1]).count(), 0.3 - 0.005);
 }
 
 // Counts the callbacks running at once, and how many ever did.

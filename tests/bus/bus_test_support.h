@@ -86,6 +86,15 @@ class RawPty {
         return result;
     }
     void hang_up() { master_.reset(); }
+    // Holds the port's output off, as a line flow-controlled to a standstill would: software
+    // flow control on, then the stop character. Nothing the port writes gets through.
+    void hold_off() const {
+        termios t{};
+        ::tcgetattr(master_.get(), &t);
+        t.c_iflag |= IXON;
+        ::tcsetattr(master_.get(), TCSANOW, &t);
+        write({0x13});
+    }
     // The line settings of the slave side, read through the master: a second open of the slave
     // would be refused while the port holds it exclusively.
     termios line_settings() const {

@@ -43,12 +43,12 @@ TEST(Checksum, CheckValues) {
     // The bare step, without complementing the bytes, is the common CRC-16 register.
     std::uint32_t crc = 0;
     for (const char c : std::string("123456789")) {
-        crc = calcCRC16(crc, static_cast<std::uint8_t>(c), kBusPolynomial);
+        crc = calcCRC16(crc, static_cast<std::uint8_t>(c), veldra::bus::kChecksumPolynomial);
     }
     EXPECT_EQ(crc, 0xBB3Du);
     // Only the low 8 bits of the data take part.
-    EXPECT_EQ(calcCRC16(0x1234, 0xFFFFFF00 | 0x5A, kBusPolynomial),
-              calcCRC16(0x1234, 0x5A, kBusPolynomial));
+    EXPECT_EQ(calcCRC16(0x1234, 0xFFFFFF00 | 0x5A, veldra::bus::kChecksumPolynomial),
+              calcCRC16(0x1234, 0x5A, veldra::bus::kChecksumPolynomial));
 }
 
 TEST(RequestFrame, WorkedExamplesByteForByte) {
@@ -88,7 +88,8 @@ TEST(RequestFrame, EmptyCommandWideAddressAndHeader) {
 }
 
 TEST(RequestFrame, CommandLongerThan87BytesIsRefused) {
-    EXPECT_EQ(build_request_frame(0, 1, std::string(87, 'a')).size(), kRequestBufferSize);
+    EXPECT_EQ(build_request_frame(0, 1, std::string(87, 'a')).size(),
+              veldra::bus::kRequestBufferSize);
     EXPECT_TRUE(build_request_frame(0, 1, std::string(88, 'a')).empty());
     EXPECT_EQ(send_n_bus_message(1, 9600, 0, 1, std::string(88, 'a').c_str()), BUS_ERR_TOO_LONG);
 }

@@ -88,6 +88,9 @@ TEST_F(Simulator, StrangersAndUnknownCommandsGetSilence) {
     sim.remove_sensor(kA);
     EXPECT_EQ(exchange(kA, "GetCounts!"), BUS_ERR_START_BYTE);
     sim.add_sensor(kA);
+    // The bus would take its first answer for a late one of the silence before: not what
+    // this test is about.
+    reset_bus_state_for_testing();
     EXPECT_GT(exchange(kA, "GetCounts!"), 0);
     const auto log = sim.exchanges();
     ASSERT_EQ(log.size(), 4u);
@@ -112,8 +115,10 @@ TEST_F(Simulator, EveryFaultKindAndWhatTheReceiverMakesOfIt) {
         {Fault::EmptyPayload, 0},
         {Fault::NonNumeric, 1},
         {Fault::LateReply, BUS_ERR_START_BYTE},
+        {Fault::ForeignAddress, 1},  // another sensor's look, and still the answer
     };
     for (const Case& c : cases) {
+        EXPECT_EQ(veldra::sim::fault_named(veldra::sim::fault_name(c.fault)), c.fault);
         SCOPED_TRACE(std::string(veldra::sim::fault_name(c.fault)));
         sim.set_fault_rates({});
         sim.set_fault_rate(c.fault, 1.0);
@@ -121,7 +126,8 @@ TEST_F(Simulator, EveryFaultKindAndWhatTheReceiverMakesOfIt) {
         const int r = exchange(kA, "GetWaterContent!");
         if (c.result == 1) {
             EXPECT_GT(r, 0);
-            EXPECT_FALSE(std::isdigit(static_cast<unsigned char>(text()[0])));
+            EXPECT_EQ(c.fault == Fault::NonNumeric,
+                      !std::isdigit(static_cast<unsigned char>(text()[0])));
         } else {
             EXPECT_EQ(r, c.result);
         }
@@ -137,6 +143,32 @@ TEST_F(Simulator, EveryFaultKindAndWhatTheReceiverMakesOfIt) {
             EXPECT_EQ(text(), sim.exchanges().back().reply_text);
         }
     }
+}
+
+// Habits of one sensor, for every request: its answers under another identity (good frames all
+// the same), or each one late by a chosen delay.
+TEST_F(Simulator, HabitsOfASensor) {
+    using namespace std::chrono_literals;
+    const veldra::sim::ReplyIdentity foreign{
+        .address = 0x123456, .header = 0x05, .fixed_field = {1, 2, 3, 4}};
+    sim.set_habits(kB, {.reply_address = foreign.address,
+                        .reply_header = foreign.header,
+                        .reply_fixed_field = foreign.fixed_field});
+    EXPECT_GT(exchange(kB, "GetCounts!"), 0);
+    auto served = sim.exchanges().back();
+    EXPECT_EQ(served.fault, Fault::ForeignAddress);
+    EXPECT_TRUE(served.valid_reply);
+    EXPECT_EQ(served.reply, veldra::sim::SensorSimulator::reply_frame(foreign, served.reply_text));
+    EXPECT_EQ(text(), served.reply_text);
+
+    sim.set_habits(kB, {.late_min = 300ms, .late_max = 300ms});  // within this test's time-out
+    const auto start = Clock::now();
+    EXPECT_GT(exchange(kB, "GetCounts!"), 0);
+    EXPECT_GE(seconds_since(start), 0.29);
+    served = sim.exchanges().back();
+    EXPECT_EQ(served.fault, Fault::LateReply);
+    EXPECT_EQ(served.late_by, 300ms);
+    EXPECT_EQ(served.reply, veldra::sim::SensorSimulator::reply_frame(kB, served.reply_text));
 }
 
 TEST_F(Simulator, FaultsAreReproducibleWithASeed) {

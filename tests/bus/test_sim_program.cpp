@@ -46,11 +46,17 @@ std::string read_line(int fd, int seconds) {
 
 TEST(SimulatorProgram, HelpDescribesTheOptions) {
     const std::string help = run_for_output(std::string(VELDRA_SIM_PROGRAM) + " --help");
-    for (const char* option :
-         {"--sensors", "--link", "--com", "--map-file", "--baud-emulation", "--fault", "--seed"}) {
+    for (const char* option : {"--sensors", "--link", "--com", "--map-file", "--baud-emulation",
+                               "--fault", "--seed", "--late", "--foreign", "--babble"}) {
         EXPECT_NE(help.find(option), std::string::npos) << option;
     }
-    EXPECT_NE(std::system((std::string(VELDRA_SIM_PROGRAM) + " --bogus 2>/dev/null").c_str()), 0);
+    for (const char* bad :
+         {"--bogus", "--late 0a1b2c", "--late 0a1b2c=2600-2300", "--foreign 0a1b2c=1234567",
+          "--foreign 0a1b2c=/123", "--foreign 0a1b2c=//0102", "--fault foreign-address=2"}) {
+        SCOPED_TRACE(bad);
+        const std::string command = std::string(VELDRA_SIM_PROGRAM) + " " + bad + " 2>/dev/null";
+        EXPECT_NE(std::system(command.c_str()), 0);
+    }
 }
 
 TEST(SimulatorProgram, MapsItsLinkServesAndCleansUp) {
@@ -67,7 +73,11 @@ TEST(SimulatorProgram, MapsItsLinkServesAndCleansUp) {
     posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, "/dev/null", O_WRONLY, 0);
     const std::string com = std::to_string(kPort);
     std::vector<std::string> args = {
-        VELDRA_SIM_PROGRAM, "--sensors", "0a1b2c", "--link", link, "--com", com, "--map-file", map};
+        VELDRA_SIM_PROGRAM, "--sensors", "0a1b2c,01a2b3", "--link", link, "--com", com,
+        "--map-file",       map};
+    // The sensor answers under another identity; its answer is taken all the same.
+    args.insert(args.end(), {"--foreign", "0a1b2c=123456/05/01020304"});
+    args.insert(args.end(), {"--late", "01a2b3=2300-2600"});
     std::vector<char*> argv;
     for (auto& a : args) {
         argv.push_back(a.data());

@@ -1,6 +1,7 @@
 // One command/reply exchange over a real pseudo-terminal against the simulated sensor bus:
-// the bytes on the line, each reply outcome, time-outs, leftovers flushed by the next send,
-// an unopenable port, a device that vanishes mid-reply and replies that do not fit.
+// the bytes on the line, each reply outcome, which frames are the answer, late answers,
+// time-outs, leftovers and trailing bytes, an unopenable port, a device that vanishes
+// mid-reply, replies that do not fit, and a stop during the waits of a send and a receive.
 #include <gtest/gtest.h>
 
 #include <future>
@@ -29,7 +30,10 @@ const Bytes kWorkedReply = {0x81, 0x00, 0x0A, 0x1B, 0x2C, 0xFD, 0xFD, 0xFD, 0xFD
 
 class Transaction : public ::testing::Test {
   protected:
-    void SetUp() override { set_reply_timeout_for_testing(1.0); }
+    void SetUp() override {
+        reset_bus_state_for_testing();
+        set_reply_timeout_for_testing(1.0);
+    }
     void TearDown() override { set_reply_timeout_for_testing(2.0); }
 
     // send + receive, as the measurement cycle does it.
@@ -61,9 +65,6 @@ TEST_F(Transaction, ReplyOutcomes) {
     corrupted.back() ^= 0x01;
     Bytes wrong_start = kWorkedReply;
     wrong_start[0] = 0x80;
-    Bytes other_then_ours = veldra::sim::SensorSimulator::reply_frame(0x123456, "7");
-    const Bytes ours = veldra::sim::SensorSimulator::reply_frame(kSensor, "42");
-    other_then_ours.insert(other_then_ours.end(), ours.begin(), ours.end());
     struct Case {
         const char* name;
         Bytes reply;
@@ -76,10 +77,6 @@ TEST_F(Transaction, ReplyOutcomes) {
         {"wrong start byte", wrong_start, BUS_ERR_START_BYTE, ""},
         {"empty payload", veldra::sim::SensorSimulator::reply_frame(kSensor, ""), 0, ""},
         {"not a number", veldra::sim::SensorSimulator::reply_frame(kSensor, "abc"), 3, "abc"},
-        // Another sensor's frame is never taken for this one's answer, even when well formed.
-        {"other address alone", veldra::sim::SensorSimulator::reply_frame(0x123456, "7"),
-         BUS_ERR_START_BYTE, ""},
-        {"other address, then ours", other_then_ours, 2, "42"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
@@ -89,6 +86,47 @@ TEST_F(Transaction, ReplyOutcomes) {
         if (c.result >= 0 || c.result == BUS_ERR_CHECKSUM) {
             EXPECT_EQ(text(), c.text);
         }
+    }
+}
+
+// Which frame is the answer: any with a right checksum, whatever address, header byte and
+// fixed field it carries, except one carrying the address of another sensor asked just before
+// that has not answered yet: that is its late answer.
+TEST_F(Transaction, TheAnswerWhateverItsAddressUnlessAnotherSensorsLateAnswer) {
+    using veldra::sim::ReplyIdentity;
+    using veldra::sim::SensorSimulator;
+    set_reply_timeout_for_testing(0.5);
+    constexpr std::uint32_t kAskedBefore = 0x00FE01;  // silent: its answer is still awaited
+    Bytes late_then_ours = SensorSimulator::reply_frame(kAskedBefore, "7");
+    const Bytes ours = SensorSimulator::reply_frame(kSensor, "42");
+    late_then_ours.insert(late_then_ours.end(), ours.begin(), ours.end());
+    struct Case {
+        const char* name;
+        Bytes reply;
+        int result;
+        int skipped;
+    };
+    const Case cases[] = {
+        {"same address", ours, 2, 0},
+        {"an address never asked", SensorSimulator::reply_frame(0x5A5A5A, "42"), 2, 0},
+        {"the address of another sensor asked just before",
+         SensorSimulator::reply_frame(kAskedBefore, "7"), BUS_ERR_STALE, 1},
+        {"another header byte and fixed field",
+         SensorSimulator::reply_frame(
+             ReplyIdentity{.address = kSensor, .header = 0x5A, .fixed_field = {1, 2, 3, 4}}, "42"),
+         2, 0},
+        {"the late answer, then ours", late_then_ours, 2, 1},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        reset_bus_state_for_testing();
+        ASSERT_EQ(exchange("GetCounts!", kAskedBefore), BUS_ERR_START_BYTE);
+        sim.script_raw_reply(kSensor, c.reply);
+        ASSERT_EQ(send_n_bus_message(kPort, 9600, 0, kSensor, "GetCounts!"), 0);
+        ReceiveInfo info;
+        EXPECT_EQ(receive_n_bus_message(kPort, 9600, buffer, &info), c.result);
+        EXPECT_EQ(info.stale_frames_skipped, c.skipped);
+        EXPECT_EQ(text(), c.result > 0 ? "42" : "");
     }
 }
 
@@ -110,8 +148,6 @@ TEST_F(Transaction, ReceiveInfoTellsSilenceFromAWrongStartByte) {
         {"silence", std::nullopt, BUS_ERR_START_BYTE, false, 0, COM_ERR_TIMEOUT},
         {"wrong start byte", wrong_start, BUS_ERR_START_BYTE, true, 0, 0},
         {"worked reply", kWorkedReply, 5, true, 0, 0},
-        {"other address alone", veldra::sim::SensorSimulator::reply_frame(0x123456, "7"),
-         BUS_ERR_START_BYTE, true, 1, COM_ERR_TIMEOUT},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
@@ -153,6 +189,37 @@ TEST_F(Transaction, WrongStartByteReadsOneByteAndTheNextSendFlushesTheRest) {
     sim.script_reply_text(kSensor, "777");
     EXPECT_EQ(exchange(), 3);  // neither leftover got in the way
     EXPECT_EQ(text(), "777");
+}
+
+// At true 9600-baud pacing the rest of a reply is still arriving when the next request is due:
+// the send waits for the line to fall quiet before it drops what came, so the tail cannot spill
+// into the next sensor's answer.
+TEST_F(Transaction, BytesStillArrivingDoNotSpoilTheNextSensorsFirstQuery) {
+    set_reply_timeout_for_testing(2.0);  // nothing here waits for it
+    sim.set_baud_emulation(true, 9600);
+    constexpr std::uint32_t kNext = 0x00FE02;
+    const Bytes frame = veldra::sim::SensorSimulator::reply_frame(kSensor, "21.50");
+    Bytes trailing = frame;
+    trailing.insert(trailing.end(), 24, 0x81);  // start bytes, even: the worst tail there is
+    Bytes bad_start = {0x55};
+    bad_start.insert(bad_start.end(), frame.begin(), frame.end());
+    struct Case {
+        const char* name;
+        Bytes reply;
+        int result;
+    };
+    const Case cases[] = {
+        {"a reply with trailing bytes", trailing, 5},
+        {"a reply with a bad start byte", bad_start, BUS_ERR_START_BYTE},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        sim.script_raw_reply(kSensor, c.reply);
+        EXPECT_EQ(exchange("GetTemperature!", kSensor), c.result);
+        sim.script_reply_text(kNext, "1234");
+        EXPECT_EQ(exchange("GetCounts!", kNext), 4);
+        EXPECT_EQ(text(), "1234");
+    }
 }
 
 TEST_F(Transaction, SilenceEndsAfterTheTimeOut) {
@@ -241,6 +308,34 @@ TEST_F(Transaction, AbortCutsAWaitingReceiveShort) {
     EXPECT_EQ(receive.get(), BUS_ERR_START_BYTE);
     EXPECT_LT(seconds_since(start), kGenerous);
     EXPECT_EQ(CloseCom(kPort), 0);
+}
+
+// An adapter whose output never drains (here a line held off by flow control): a stop ends
+// the send's wait for it at once instead of after the drain limit.
+TEST(Drain, AStopEndsTheWaitForAnOutputThatNeverDrains) {
+    constexpr int kWedgedPort = 12;
+    bus_test::TempDir dir;
+    bus_test::RawPty pty;
+    bus_test::use_map_file(dir.file("comports.txt"),
+                           {std::to_string(kWedgedPort) + " " + pty.slave_path()});
+    set_reply_timeout_for_testing(30.0);  // the drain limit is this and a second more
+    ASSERT_EQ(OpenComConfig(kWedgedPort, "", 9600, 0, 8, 1, 10000, 10000), 0);
+    pty.hold_off();
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));  // the stop character taken in
+    auto send = std::async(std::launch::async, [] {
+        return send_n_bus_message(kWedgedPort, 9600, 0, kSensor, "GetCounts!");
+    });
+    // The waits before the frame goes out last milliseconds: still running, it waits to drain.
+    ASSERT_EQ(send.wait_for(std::chrono::milliseconds(300)), std::future_status::timeout)
+        << "the send ended with " << send.get();
+    const auto start = Clock::now();
+    AbortComWait(kWedgedPort);
+    ASSERT_EQ(send.wait_for(std::chrono::duration<double>(kGenerous)), std::future_status::ready);
+    EXPECT_EQ(send.get(), BUS_ERR_ABORTED);
+    EXPECT_LT(seconds_since(start), kGenerous);
+    EXPECT_EQ(CloseCom(kWedgedPort), 0);
+    set_reply_timeout_for_testing(2.0);
+    SetComPortMapFile("comports.txt");
 }
 
 }  // namespace

@@ -7,6 +7,8 @@
 
 namespace veldra::sim {
 
+using namespace veldra::bus;
+
 void RequestParser::feed(std::span<const std::uint8_t> bytes, Clock::time_point now) {
     if (!buffer_.empty() && now - last_byte_ > kStaleAfter) {
         buffer_.clear();  // the rest of that frame is never coming
@@ -17,12 +19,13 @@ void RequestParser::feed(std::span<const std::uint8_t> bytes, Clock::time_point 
 
 std::optional<RequestFrame> RequestParser::next() {
     for (;;) {
-        const auto start = std::find(buffer_.begin(), buffer_.end(), kFrameStartByte);
+        const auto start = std::find(buffer_.begin(), buffer_.end(), kStartByte);
         buffer_.erase(buffer_.begin(), start);
-        if (buffer_.size() < 11) {
+        if (buffer_.size() < kPayloadOffset) {
             return std::nullopt;
         }
-        const std::size_t n = static_cast<std::size_t>(buffer_[9]) << 8 | buffer_[10];
+        const std::size_t n =
+            static_cast<std::size_t>(buffer_[kLengthOffset]) << 8 | buffer_[kLengthOffset + 1];
         if (n > kMaxPayload) {
             buffer_.erase(buffer_.begin());  // not a frame after all; look for the next start
             continue;
@@ -33,13 +36,15 @@ std::optional<RequestFrame> RequestParser::next() {
         }
         RequestFrame frame;
         frame.bytes.assign(buffer_.begin(), buffer_.begin() + static_cast<std::ptrdiff_t>(size));
-        frame.address = static_cast<std::uint32_t>(frame.bytes[2]) << 16 |
-                        static_cast<std::uint32_t>(frame.bytes[3]) << 8 | frame.bytes[4];
-        frame.payload.assign(frame.bytes.begin() + 11,
-                             frame.bytes.begin() + 11 + static_cast<std::ptrdiff_t>(n));
-        const std::uint16_t crc = frame_checksum(std::span(frame.bytes).first(size - 2));
+        for (std::size_t i = 0; i < kAddressSize; ++i) {
+            frame.address = frame.address << 8 | frame.bytes[kAddressOffset + i];
+        }
+        const auto payload = frame.bytes.begin() + kPayloadOffset;
+        frame.payload.assign(payload, payload + static_cast<std::ptrdiff_t>(n));
+        const std::size_t body = size - kChecksumSize;
+        const std::uint16_t crc = frame_checksum(std::span(frame.bytes).first(body));
         frame.checksum_ok =
-            frame.bytes[size - 2] == (crc >> 8) && frame.bytes[size - 1] == (crc & 0xFF);
+            frame.bytes[body] == (crc >> 8) && frame.bytes[body + 1] == (crc & 0xFF);
         // A garbled frame may have been a false start inside noise: look again one byte on.
         buffer_.erase(buffer_.begin(),
                       buffer_.begin() + static_cast<std::ptrdiff_t>(frame.checksum_ok ? size : 1));

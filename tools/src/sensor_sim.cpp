@@ -29,8 +29,10 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-constexpr std::uint32_t kAddressMask = 0xFFFFFF;
-constexpr std::size_t kReplyCheckBuffer = 10000;
+using bus::kAddressMask;
+using bus::kStartByte;
+constexpr std::size_t kReplyCheckBuffer = bus::kReplyBufferSize;
+constexpr std::size_t kBabbleChunk = 64;  // noise bytes queued at a time while babbling
 
 struct Scripted {
     std::vector<std::uint8_t> bytes;
@@ -64,6 +66,10 @@ std::optional<std::string> accepted_payload(const std::vector<std::uint8_t>& byt
 
 }  // namespace
 
+constexpr std::array<std::string_view, kFaultCount> kFaultNames = {
+    "silence",       "bad-checksum", "wrong-start-byte", "truncated",      "noise",
+    "empty-payload", "non-numeric",  "late-reply",       "foreign-address"};
+
 FaultRates FaultRates::all(double p) {
     FaultRates r;
     r.rate.fill(p);
@@ -71,10 +77,16 @@ FaultRates FaultRates::all(double p) {
 }
 
 std::string_view fault_name(Fault f) {
-    static constexpr std::array<std::string_view, kFaultCount> kNames = {
-        "silence", "bad-checksum",  "wrong-start-byte", "truncated",
-        "noise",   "empty-payload", "non-numeric",      "late-reply"};
-    return kNames[static_cast<std::size_t>(f)];
+    return kFaultNames[static_cast<std::size_t>(f)];
+}
+
+std::optional<Fault> fault_named(std::string_view name) {
+    for (std::size_t i = 0; i < kFaultNames.size(); ++i) {
+        if (kFaultNames[i] == name) {
+            return static_cast<Fault>(i);
+        }
+    }
+    return std::nullopt;
 }
 
 struct SensorSimulator::Impl {
@@ -84,6 +96,11 @@ struct SensorSimulator::Impl {
         for (const std::uint32_t a : options.sensors) {
             sensors.insert(a & kAddressMask);
         }
+        std::map<std::uint32_t, SensorHabits> habits;
+        for (const auto& [address, h] : options.habits) {
+            habits[address & kAddressMask] = h;
+        }
+        options.habits = std::move(habits);
         pty = open_pty_pair();
         wake.reset(::eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC));
         if (!wake) {
@@ -136,7 +153,8 @@ struct SensorSimulator::Impl {
     void answer(const RequestFrame& frame, Clock::time_point now);
     void decide_reply_locked(Exchange& ex, Clock::duration& delay);
     std::optional<Fault> draw_fault_locked(std::uint32_t address);
-    void schedule(std::vector<std::uint8_t> bytes, Clock::time_point start);
+    void schedule(std::vector<std::uint8_t> bytes, Clock::time_point start, bool paced);
+    void babble_locked();
     bool write_due();  // false when the line is full and must be waited on
 
     double value_locked(std::uint32_t address, Quantity q) const {
@@ -173,6 +191,21 @@ struct SensorSimulator::Impl {
     std::deque<Outgoing> outgoing;
 };
 
+// While the line babbles, it always has noise on its way, one chunk behind the other, paced
+// like the replies (without line emulation, as fast as the line takes it); replies take their
+// turn between the chunks.
+void SensorSimulator::Impl::babble_locked() {
+    if (!options.babble || !outgoing.empty() || !plugged) {
+        return;
+    }
+    std::uniform_int_distribution<int> any_byte(0, 255);
+    std::vector<std::uint8_t> noise(kBabbleChunk);
+    for (std::uint8_t& b : noise) {
+        b = static_cast<std::uint8_t>(any_byte(rng));
+    }
+    schedule(std::move(noise), Clock::now(), options.baud_emulation);
+}
+
 void SensorSimulator::Impl::run() {
     bool line_full = false;
     for (;;) {
@@ -187,6 +220,7 @@ void SensorSimulator::Impl::run() {
                 changed.notify_all();
                 continue;
             }
+            babble_locked();
         }
         const int master = pty.master ? pty.master.get() : -1;
         pollfd fds[2] = {{wake.get(), POLLIN, 0},
@@ -282,7 +316,7 @@ void SensorSimulator::Impl::answer(const RequestFrame& frame, Clock::time_point 
     }
     ex.answered = !ex.reply.empty();
     if (ex.answered) {
-        schedule(ex.reply, now + delay);
+        schedule(ex.reply, now + delay, options.baud_emulation);
     }
     log.push_back(std::move(ex));
     changed.notify_all();
@@ -326,7 +360,7 @@ void SensorSimulator::Impl::decide_reply_locked(Exchange& ex, Clock::duration& d
     std::uniform_int_distribution<int> any_byte(0, 255);
     const auto not_start = [&] {
         const auto b = static_cast<std::uint8_t>(any_byte(rng));
-        return b == kFrameStartByte ? std::uint8_t{0x80} : b;
+        return b == kStartByte ? std::uint8_t{0x80} : b;
     };
     if (ex.fault == Fault::EmptyPayload) {
         ex.reply_text.clear();
@@ -334,7 +368,36 @@ void SensorSimulator::Impl::decide_reply_locked(Exchange& ex, Clock::duration& d
         static constexpr std::array<const char*, 5> kTexts = {"abc", "Error", "--", "x12", "?"};
         ex.reply_text = kTexts[std::uniform_int_distribution<std::size_t>(0, 4)(rng)];
     }
-    ex.reply = reply_frame(ex.address, ex.reply_text);
+    ReplyIdentity identity{.address = ex.address};
+    if (ex.fault == Fault::ForeignAddress) {
+        // Another sensor's look: an address other than its own, any header byte, any field.
+        identity.address =
+            (ex.address ^ static_cast<std::uint32_t>(1 + rng() % kAddressMask)) & kAddressMask;
+        identity.header = static_cast<std::uint8_t>(any_byte(rng));
+        for (std::uint8_t& b : identity.fixed_field) {
+            b = static_cast<std::uint8_t>(any_byte(rng));
+        }
+    }
+    if (const auto it = options.habits.find(ex.address); it != options.habits.end()) {
+        const SensorHabits& h = it->second;
+        identity.address = h.reply_address.value_or(identity.address) & kAddressMask;
+        identity.header = h.reply_header.value_or(identity.header);
+        identity.fixed_field = h.reply_fixed_field.value_or(identity.fixed_field);
+        if (!ex.fault && (h.reply_address || h.reply_header || h.reply_fixed_field)) {
+            ex.fault = Fault::ForeignAddress;
+        }
+        if (h.late()) {
+            const auto low = std::min(h.late_min, h.late_max).count();
+            ex.late_by = std::chrono::milliseconds(
+                std::uniform_int_distribution<long long>(low, h.late_max.count())(rng));
+            delay = ex.late_by;
+            ex.valid_reply = false;
+            if (!ex.fault || ex.fault == Fault::ForeignAddress) {
+                ex.fault = Fault::LateReply;
+            }
+        }
+    }
+    ex.reply = reply_frame(identity, ex.reply_text);
     if (!ex.fault) {
         return;
     }
@@ -372,18 +435,24 @@ void SensorSimulator::Impl::decide_reply_locked(Exchange& ex, Clock::duration& d
         case Fault::NonNumeric:
             break;  // a good frame; only its text is useless
         case Fault::LateReply:
-            delay = options.late_reply_delay;
+            if (ex.late_by.count() == 0) {
+                ex.late_by = options.late_reply_delay;
+                delay = ex.late_by;
+            }
             ex.valid_reply = false;
             break;
+        case Fault::ForeignAddress:
+            break;  // a good frame all the same
     }
 }
 
-void SensorSimulator::Impl::schedule(std::vector<std::uint8_t> bytes, Clock::time_point start) {
+void SensorSimulator::Impl::schedule(std::vector<std::uint8_t> bytes, Clock::time_point start,
+                                     bool paced) {
     Outgoing out;
     // One line: a reply cannot begin before the previous one has gone out.
     out.start = outgoing.empty() ? start : std::max(start, outgoing.back().end());
     out.bytes = std::move(bytes);
-    if (options.baud_emulation && options.baud > 0) {
+    if (paced && options.baud > 0) {
         out.byte_time = std::chrono::duration_cast<Clock::duration>(
             std::chrono::duration<double>(10.0 / options.baud));
     }
@@ -489,7 +558,13 @@ void SensorSimulator::script_raw_reply(std::uint32_t address, std::vector<std::u
 
 std::vector<std::uint8_t> SensorSimulator::reply_frame(std::uint32_t address,
                                                        std::string_view payload) {
-    return build_frame(0, static_cast<int>(address & kAddressMask), payload);
+    return reply_frame(ReplyIdentity{.address = address}, payload);
+}
+
+std::vector<std::uint8_t> SensorSimulator::reply_frame(const ReplyIdentity& from,
+                                                       std::string_view payload) {
+    return build_frame(from.header, static_cast<int>(from.address & kAddressMask), payload,
+                       from.fixed_field);
 }
 
 void SensorSimulator::set_fault_rates(const FaultRates& rates) {
@@ -510,6 +585,19 @@ void SensorSimulator::set_reply_delay(std::chrono::microseconds delay) {
 void SensorSimulator::set_late_reply_delay(std::chrono::milliseconds delay) {
     std::lock_guard lock(impl_->mutex);
     impl_->options.late_reply_delay = delay;
+}
+
+void SensorSimulator::set_habits(std::uint32_t address, SensorHabits habits) {
+    std::lock_guard lock(impl_->mutex);
+    impl_->options.habits[address & kAddressMask] = habits;
+}
+
+void SensorSimulator::set_babble(bool on) {
+    {
+        std::lock_guard lock(impl_->mutex);
+        impl_->options.babble = on;
+    }
+    impl_->notify_thread();
 }
 
 void SensorSimulator::set_baud_emulation(bool on, int baud) {

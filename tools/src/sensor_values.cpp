@@ -7,12 +7,14 @@
 #include <cmath>
 #include <numbers>
 
+#include "bus/protocol.h"
+
 namespace veldra::sim {
 
 namespace {
 
-constexpr std::array<std::string_view, kQuantityCount> kCommands = {
-    "GetCounts!", "GetPermittivity!", "GetWaterContent!", "GetTemperature!"};
+using veldra::bus::kCommands;
+static_assert(kCommands.size() == kQuantityCount);
 
 struct Range {
     double low;        // lowest base value

@@ -20,7 +20,6 @@
 namespace {
 
 using veldra::sim::Fault;
-using veldra::sim::kFaultCount;
 
 constexpr const char* kUsage = R"(Usage: veldra-sensor-sim [options]
 
@@ -40,7 +39,15 @@ Options:
   --late-delay-ms MS    how late a late reply comes (default 2500)
   --fault-rate P        probability 0..1 of every fault kind per request
   --fault KIND=P        probability of one kind: silence, bad-checksum, wrong-start-byte,
-                        truncated, noise, empty-payload, non-numeric, late-reply (repeatable)
+                        truncated, noise, empty-payload, non-numeric, late-reply,
+                        foreign-address (repeatable)
+  --late ADDR=MS[-MS]   sensor ADDR answers every request MS milliseconds after it (a delay
+                        drawn from the range), e.g. --late 0a1b2c=2300-2600 (repeatable)
+  --foreign ADDR=[REPLY][/HEADER[/FIXED]]
+                        sensor ADDR's answers carry address REPLY, header byte HEADER and
+                        fixed field FIXED (hexadecimal, 6, 2 and 8 digits; an empty part
+                        keeps its own), e.g. --foreign 0a1b2c=000000/05 (repeatable)
+  --babble              the line carries random bytes without pause
   --fault-sensors LIST  inject the faults only into these addresses' replies
                         (hexadecimal, comma-separated; default: every sensor)
   --seed N              seed for faults and values (default 1)
@@ -81,16 +88,73 @@ double probability(const std::string& text) {
     return p;
 }
 
+std::uint32_t address(const std::string& text) {
+    const auto a = number<std::uint32_t>(text, "sensor address", 16);
+    if (a > 0xFFFFFF) {
+        usage_error("sensor address wider than 24 bits: " + text);
+    }
+    return a;
+}
+
+// "ADDR=REST" -> {address, REST}
+std::pair<std::uint32_t, std::string> addressed(const std::string& spec, const char* option) {
+    const auto eq = spec.find('=');
+    if (eq == std::string::npos) {
+        usage_error(std::string(option) + " wants ADDR=...: '" + spec + "'");
+    }
+    return {address(spec.substr(0, eq)), spec.substr(eq + 1)};
+}
+
+// "2300" or "2300-2600", milliseconds.
+void late_habit(const std::string& spec, veldra::sim::SensorHabits& habits) {
+    const auto dash = spec.find('-');
+    habits.late_min = std::chrono::milliseconds(number<int>(spec.substr(0, dash), "delay"));
+    habits.late_max = dash == std::string::npos
+                          ? habits.late_min
+                          : std::chrono::milliseconds(number<int>(spec.substr(dash + 1), "delay"));
+    if (habits.late_max.count() <= 0 || habits.late_max < habits.late_min) {
+        usage_error("bad late delay: '" + spec + "' (want MS or MS-MS, above 0)");
+    }
+}
+
+// "[REPLY][/HEADER[/FIXED]]"
+void foreign_habit(const std::string& spec, veldra::sim::SensorHabits& habits) {
+    std::vector<std::string> parts;
+    std::istringstream in(spec);
+    std::string part;
+    while (std::getline(in, part, '/')) {
+        parts.push_back(part);
+    }
+    if (parts.empty() || parts.size() > 3) {
+        usage_error("bad foreign identity: '" + spec + "'");
+    }
+    if (!parts[0].empty()) {
+        habits.reply_address = address(parts[0]);
+    }
+    if (parts.size() > 1 && !parts[1].empty()) {
+        const auto h = number<unsigned>(parts[1], "header byte", 16);
+        if (h > 0xFF) {
+            usage_error("header byte wider than 8 bits: " + parts[1]);
+        }
+        habits.reply_header = static_cast<std::uint8_t>(h);
+    }
+    if (parts.size() > 2 && !parts[2].empty()) {
+        if (parts[2].size() != 8) {
+            usage_error("the fixed field is 8 hexadecimal digits: " + parts[2]);
+        }
+        const auto f = number<std::uint32_t>(parts[2], "fixed field", 16);
+        habits.reply_fixed_field = std::array<std::uint8_t, 4>{
+            static_cast<std::uint8_t>(f >> 24), static_cast<std::uint8_t>(f >> 16),
+            static_cast<std::uint8_t>(f >> 8), static_cast<std::uint8_t>(f)};
+    }
+}
+
 std::vector<std::uint32_t> addresses(const std::string& list) {
     std::vector<std::uint32_t> result;
     std::istringstream in(list);
     std::string item;
     while (std::getline(in, item, ',')) {
-        const auto a = number<std::uint32_t>(item, "sensor address", 16);
-        if (a > 0xFFFFFF) {
-            usage_error("sensor address wider than 24 bits: " + item);
-        }
-        result.push_back(a);
+        result.push_back(address(item));
     }
     return result;
 }
@@ -131,16 +195,21 @@ CommandLine parse(int argc, char** argv) {
         } else if (a == "--fault") {
             const std::string& spec = value();
             const auto eq = spec.find('=');
-            bool known = false;
-            for (std::size_t k = 0; k < kFaultCount && eq != std::string::npos; ++k) {
-                if (veldra::sim::fault_name(static_cast<Fault>(k)) == spec.substr(0, eq)) {
-                    cl.options.faults.rate[k] = probability(spec.substr(eq + 1));
-                    known = true;
-                }
-            }
-            if (!known) {
+            const auto kind = eq == std::string::npos
+                                  ? std::nullopt
+                                  : veldra::sim::fault_named(std::string_view(spec).substr(0, eq));
+            if (!kind) {
                 usage_error("bad fault: '" + spec + "' (want KIND=P)");
             }
+            cl.options.faults[*kind] = probability(spec.substr(eq + 1));
+        } else if (a == "--late") {
+            const auto [sensor, delay] = addressed(value(), "--late");
+            late_habit(delay, cl.options.habits[sensor]);
+        } else if (a == "--foreign") {
+            const auto [sensor, identity] = addressed(value(), "--foreign");
+            foreign_habit(identity, cl.options.habits[sensor]);
+        } else if (a == "--babble") {
+            cl.options.babble = true;
         } else if (a == "--fault-sensors") {
             cl.options.fault_sensors = addresses(value());
         } else if (a == "--seed") {

@@ -5,7 +5,9 @@
 // held while a callback runs. Each timer has a thread of its own; its expiries follow a fixed
 // schedule (no drift) and never overlap: an expiry that falls due while the previous tick still
 // runs comes as soon as that tick ends, and any others missed meanwhile are dropped. Setting
-// the interval restarts the period from that moment. The process may end with timers live:
+// a new interval restarts the period from that moment; setting the interval the timer already
+// has (as a tick that sets its own interval does every time) keeps the schedule, so the ticks
+// stay on their grid however late in the tick it is set. The process may end with timers live:
 // running ticks finish and the engine's threads are joined at exit.
 #pragma once
 

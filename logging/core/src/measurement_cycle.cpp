@@ -19,8 +19,8 @@ namespace {
 
 using Steady = std::chrono::steady_clock;
 
-constexpr int kBaud = 9600;
-constexpr int kHeaderByte = 0;
+constexpr int kBaud = bus::kBaud;
+constexpr int kHeaderByte = bus::kRequestHeader;
 constexpr double kPauseBetweenQueries = 0.1;
 
 // Marks the cycle inside for the stop, which waits until it has left.

@@ -3,6 +3,7 @@
 
 #include <array>
 
+#include "bus/protocol.h"
 #include "logging/log_format.h"
 
 namespace veldra::core {
@@ -17,21 +18,22 @@ std::string csv_counts(double value) {
 }
 
 constexpr std::array<QueryRow, kQuantityCount> kQueryTable{{
-    {Quantity::Counts, 0, "Counts", "GetCounts!", Conversion::Integer, &counts_cell,
+    {Quantity::Counts, 0, "Counts", bus::kCommandCounts, Conversion::Integer, &counts_cell,
      logfmt::kCountsErrorCell, &csv_counts},
-    {Quantity::Permittivity, 1, "Permittivity", "GetPermittivity!", Conversion::Float,
+    {Quantity::Permittivity, 1, "Permittivity", bus::kCommandPermittivity, Conversion::Float,
      &logfmt::permittivity_cell, logfmt::kPermittivityErrorCell, &logfmt::csv_fixed_field},
-    {Quantity::WaterContent, 2, "Water Content", "GetWaterContent!", Conversion::Float,
+    {Quantity::WaterContent, 2, "Water Content", bus::kCommandWaterContent, Conversion::Float,
      &logfmt::water_content_cell, logfmt::kWaterContentErrorCell, &logfmt::csv_fixed_field},
-    {Quantity::Temperature, 3, "Temperature", "GetTemperature!", Conversion::Float,
+    {Quantity::Temperature, 3, "Temperature", bus::kCommandTemperature, Conversion::Float,
      &logfmt::temperature_cell, logfmt::kTemperatureErrorCell, &logfmt::csv_fixed_field},
 }};
 
-// Rows stand in the order of the quantities, and each result in its row's slot, so a
-// quantity finds its row and its result by its index.
+// Rows stand in the order of the quantities and of the bus's commands, and each result in its
+// row's slot, so a quantity finds its row and its result by its index.
 constexpr bool rows_in_order() {
     for (std::size_t i = 0; i < kQueryTable.size(); ++i) {
-        if (kQueryTable[i].quantity != kQuantities[i] || kQueryTable[i].slot != i) {
+        if (kQueryTable[i].quantity != kQuantities[i] || kQueryTable[i].slot != i ||
+            std::string_view(kQueryTable[i].command) != bus::kCommands[i]) {
             return false;
         }
     }

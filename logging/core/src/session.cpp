@@ -5,6 +5,7 @@
 #include <algorithm>
 
 #include "asynctimer/asynctimer.h"
+#include "bus/protocol.h"
 #include "logging/log_files.h"
 #include "logging/record_format.h"
 #include "platform/rs232.h"
@@ -14,10 +15,9 @@ namespace veldra::core {
 namespace {
 
 // The port test's settings; each bus transaction reconfigures the port for itself.
-constexpr int kBaud = 9600;
-constexpr int kQueueSize = 512;
-// A reply payload of up to 9,999 bytes and its terminator.
-constexpr std::size_t kReplyBufferSize = 10000;
+constexpr int kBaud = bus::kBaud;
+constexpr int kQueueSize = bus::kSessionQueueSize;
+constexpr std::size_t kReplyBufferSize = bus::kReplyBufferSize;
 
 }  // namespace
 

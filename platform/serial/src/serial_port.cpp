@@ -246,6 +246,9 @@ int SerialPort::output_length() {
     if (!fd_) {
         return COM_ERR_NOT_OPEN;
     }
+    if (aborted_) {
+        return COM_ERR_ABORTED;  // a stop must not wait for a line that cannot drain
+    }
     if (gone_) {
         return COM_ERR_DEVICE_GONE;
     }

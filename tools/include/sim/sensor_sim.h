@@ -8,17 +8,22 @@
 //     sim.script_reply_text(0x0A1B2C, "12345");  // next request to 0A1B2C gets "12345"
 //     ... send_n_bus_message / receive_n_bus_message ...
 //     auto log = sim.exchanges();  // what was asked and what was answered
+// Sensors with habits of their own (answering late, or under another address) are set with
+// set_habits; a babbling line with set_babble.
 #pragma once
 
 #include <array>
 #include <chrono>
 #include <cstddef>
 #include <cstdint>
+#include <map>
 #include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
+
+#include "bus/protocol.h"
 
 namespace veldra::sim {
 
@@ -46,9 +51,11 @@ enum class Fault {
     LateReply,       // a good frame, but only after the requester's time-out (late_reply_delay);
                      // when the requester has moved on, it lands in its next exchange, as on
                      // a real line (replies are sent in order, one at a time)
+    ForeignAddress,  // a good frame that carries another address, header byte and fixed field
 };
-inline constexpr std::size_t kFaultCount = 8;
+inline constexpr std::size_t kFaultCount = 9;
 std::string_view fault_name(Fault f);  // "silence", "bad-checksum", ...
+std::optional<Fault> fault_named(std::string_view name);
 
 // Probability (0..1) of each fault per request; drawn independently in the order of the enum,
 // at most one fault per reply.
@@ -58,6 +65,28 @@ struct FaultRates {
     double operator[](Fault f) const { return rate[static_cast<std::size_t>(f)]; }
     // The same rate for every kind.
     static FaultRates all(double p);
+};
+
+// What a reply frame carries besides its payload.
+struct ReplyIdentity {
+    std::uint32_t address = 0;
+    std::uint8_t header = 0;
+    std::array<std::uint8_t, 4> fixed_field = bus::kFixedField;
+};
+
+// How one sensor answers every request, where it departs from a well-behaved one.
+struct SensorHabits {
+    // Late: each answer comes this long after its request (drawn evenly from the range),
+    // typically past the requester's time-out. Both zero: in time.
+    std::chrono::milliseconds late_min{0};
+    std::chrono::milliseconds late_max{0};
+    // Foreign: its answers carry these instead of its own address, header byte 0 and the
+    // fixed field; they are good frames all the same.
+    std::optional<std::uint32_t> reply_address{};
+    std::optional<std::uint8_t> reply_header{};
+    std::optional<std::array<std::uint8_t, 4>> reply_fixed_field{};
+
+    bool late() const { return late_max.count() > 0; }
 };
 
 struct Options {
@@ -70,6 +99,8 @@ struct Options {
     // When not empty, faults are injected only into the replies of these addresses, so one
     // sensor of a line can fail while the others answer well.
     std::vector<std::uint32_t> fault_sensors{};
+    std::map<std::uint32_t, SensorHabits> habits{};  // by address; none: well-behaved
+    bool babble = false;  // the line carries random bytes without pause (paced when emulated)
     std::uint64_t seed = 1;   // faults and values are reproducible
     std::string link_path{};  // when set, a symlink to the current pty slave (re-pointed on replug)
 };
@@ -85,10 +116,12 @@ struct Exchange {
     std::vector<std::uint8_t> reply;    // the bytes written back (all of them, faults included)
     std::string reply_text;             // the payload of the reply frame
     // True when the reply is a well-formed frame with a right checksum, a non-empty payload,
-    // sent in time: the requester should accept it and show reply_text.
+    // sent in time: the requester should accept it and show reply_text (unless it carries the
+    // address of a sensor the requester still awaits a late answer from).
     bool valid_reply = false;
-    std::optional<Fault> fault;  // the fault injected, if any
-    bool scripted = false;       // the reply came from script_reply_text / script_raw_reply
+    std::optional<Fault> fault;            // the fault injected or the habit followed, if any
+    std::chrono::milliseconds late_by{0};  // for a late reply: how long after the request
+    bool scripted = false;  // the reply came from script_reply_text / script_raw_reply
     std::chrono::steady_clock::time_point when;  // when the request was complete
 };
 
@@ -124,12 +157,18 @@ class SensorSimulator {
     void script_raw_reply(std::uint32_t address, std::vector<std::uint8_t> bytes);
     // The frame a sensor sends back with this payload (header 0, the fixed field, checksum).
     static std::vector<std::uint8_t> reply_frame(std::uint32_t address, std::string_view payload);
+    // The same with another header byte, address or fixed field.
+    static std::vector<std::uint8_t> reply_frame(const ReplyIdentity& from,
+                                                 std::string_view payload);
 
     void set_fault_rates(const FaultRates& rates);
     void set_fault_rate(Fault f, double probability);
     void set_reply_delay(std::chrono::microseconds delay);
     void set_late_reply_delay(std::chrono::milliseconds delay);
     void set_baud_emulation(bool on, int baud = 9600);
+    // Replaces the habits of one sensor (default ones: well-behaved).
+    void set_habits(std::uint32_t address, SensorHabits habits);
+    void set_babble(bool on);
 
     // Everything served so far, oldest first.
     std::vector<Exchange> exchanges() const;

@@ -37,7 +37,8 @@ int FlushOutQ(int port);
 // Queues one byte (the low 8 bits) and returns 1. The queue goes out, as one write, at the
 // next GetOutQLen, ComRdByte or CloseCom on the port, or when it holds outputQueueSize bytes.
 int ComWrtByte(int port, int byte);
-// Sends what it can of the queue; returns the bytes still waiting (ours plus the driver's).
+// Sends what it can of the queue; returns the bytes still waiting (ours plus the driver's), or
+// COM_ERR_ABORTED after AbortComWait, so that a wait for the output to drain ends too.
 int GetOutQLen(int port);
 // The next byte (0..255), waiting at most the time-out; negative on time-out, error or abort.
 // COM_ERR_DEVICE_GONE as soon as the device hangs up, and from every later call until the port
@@ -47,8 +48,9 @@ int ComRdByte(int port);
 // open does nothing and returns COM_ERR_NOT_OPEN.
 int CloseCom(int port);
 
-// Makes every current and later ComRdByte on the port return COM_ERR_ABORTED at once, until
-// CloseCom. The logging session's stop uses it so that it never waits for a silent sensor.
+// Makes every current and later ComRdByte and GetOutQLen on the port return COM_ERR_ABORTED
+// at once, until CloseCom. The logging session's stop uses it so that it never waits for a
+// silent sensor or for an adapter whose output is stuck.
 int AbortComWait(int port);
 
 // COM numbers map to devices: COM1-32 -> /dev/ttyS0-31, COM33-64 -> /dev/ttyUSB0-31,

@@ -229,9 +229,10 @@ Result parse_options(std::string_view text, Options& out) {
     json doc;
     try {
         doc = json::parse(text);
-    } catch (const json::parse_error& e) {
+    } catch (const json::exception& e) {
         // "[json.exception.parse_error.101] parse error at line 1, column 13: ..." without
-        // the library's prefix.
+        // the library's prefix. A number too large for a double is an out_of_range error of
+        // the parser, not a parse_error, and is bad JSON to the user all the same.
         const std::string what = e.what();
         const auto bracket = what.find("] ");
         return Result{false, "not valid JSON (" +

@@ -153,6 +153,10 @@ bool ParsePanelStateRecord(std::string_view bytes, PanelStateRecord& record, std
                 ? "the record ends early, after " + std::to_string(bytes.size()) + " bytes"
                 : "not a panel-state record (no valid JSON at byte " + std::to_string(e.byte) + ")";
         return false;
+    } catch (const json::exception& e) {
+        // The parser's other refusal: a number too large for a double.
+        error = "not a panel-state record (a number out of range)";
+        return false;
     }
     if (!doc.is_object()) {
         error = "not a panel-state record";

@@ -88,6 +88,7 @@ TEST(Options, BadValuesAreRefusedWithTheirReason) {
     const Case cases[] = {
         {"[1, 2]", "must hold one JSON object"},
         {"{\"rotation\": ", "not valid JSON (parse error at line 1, column 14"},
+        {R"({"disk_guard_mb": 1e999})", "not valid JSON (number overflow parsing '1e999')"},
         {R"({"rotation": "daily"})", "rotation: must be an object"},
         {R"({"rotation": {"mode": "weekly"}})",
          R"(rotation.mode: must be "off", "daily" or "size")"},

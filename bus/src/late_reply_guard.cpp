@@ -91,7 +91,10 @@ void LateReplyGuard::reply_spoiled(std::optional<std::uint32_t> from, Clock::tim
             settle_one(*only_owner);
         }
     }
-    reply_missing(now, false);
+    // Bytes that make no frame brought nothing of the sensor: a miss, as silence is, so that a
+    // sensor that only ever sends noise is taken as absent like a silent one instead of being
+    // listened for at every request. A frame of another sensor is no miss of this one.
+    reply_missing(now, !from);
 }
 
 void LateReplyGuard::reply_missing(Clock::time_point now, bool waited_whole_time) {

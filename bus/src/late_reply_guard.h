@@ -39,9 +39,9 @@ class LateReplyGuard {
     void reply_taken(std::uint32_t from);
     // A spoiled frame (bad checksum, too long, broken off) is the sensor's spoiled answer when
     // it carries the sensor's address (`from`, when its address field was read); otherwise,
-    // or for bytes that are no frame at all, the answer may still come: it stays awaited,
-    // without counting as a miss. A spoiled frame carrying another awaited sensor's address
-    // settles that one.
+    // or for bytes that are no frame at all, the answer may still come: it stays awaited.
+    // Bytes that are no frame count as a miss of the sensor; a spoiled frame carrying another
+    // awaited sensor's address does not, and settles that one.
     void reply_spoiled(std::optional<std::uint32_t> from, Clock::time_point now);
     // Only a wait that ran its whole time counts as a miss of the sensor, not one cut short by
     // a stop or a failing line; its answer is awaited all the same.

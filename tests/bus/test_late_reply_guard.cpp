@@ -84,6 +84,30 @@ TEST_F(Guard, ListeningAfterAMissUntilASensorIsTakenAsAbsent) {
     EXPECT_TRUE(listen_for(kB).has_value());
 }
 
+// Bytes that make no frame are awaited past as silence is, and count as misses as silence
+// does: a sensor that only ever sends noise is soon taken as absent, not listened for at every
+// request. A spoiled frame of another sensor is no miss of the one asked.
+TEST_F(Guard, NoiseInsteadOfAnAnswerIsAMiss) {
+    const auto noise = [&](std::uint32_t to, std::optional<std::uint32_t> frame_of) {
+        guard.request_sent(to, now, kTimeout);
+        now += 10ms;
+        guard.reply_spoiled(frame_of, now);
+        now += kPause;
+    };
+    noise(kA, std::nullopt);
+    EXPECT_EQ(listen_for(kA), 3s - 10ms - kPause) << "its answer may still come";
+    now += 1s;
+    noise(kA, std::nullopt);
+    EXPECT_EQ(listen_for(kA), std::nullopt) << "never answered, noise twice: taken as absent";
+
+    EXPECT_EQ(answered(kB, kB), Verdict::Answer);
+    for (int i = 0; i < 5; ++i) {
+        noise(kB, kA);  // a spoiled frame carrying A's address
+        now += 1s;
+    }
+    EXPECT_TRUE(listen_for(kB).has_value()) << "another's spoiled frames are no misses of B";
+}
+
 // While A's answer may still come, a frame carrying A's address in B's wait is A's late answer;
 // it settles A, so B's answer behind it is taken. Once A's time has passed, it is not skipped.
 TEST_F(Guard, AnotherSensorsLateAnswerIsToldByItsAddress) {

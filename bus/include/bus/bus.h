@@ -82,7 +82,9 @@ int send_n_bus_message(int port, int baud, int header, int address, const char* 
 //     between (0.9 s in a cycle); its next answer can then be taken. Requests to other sensors
 //     go out at once: a late answer is told from theirs by its address;
 //   - a sensor is taken as absent once five requests in a row have brought nothing of it (two,
-//     if it has never answered on this port): no listening, it costs its time-outs alone. A
+//     if it has never answered on this port; bytes that make no frame are nothing of it): no
+//     listening, it costs its time-outs alone (a sensor that sends only noise, not even
+//     those). A
 //     sensor that never answers thus costs 4 T + the pauses per cycle, and at most 0.9 s more
 //     in the first cycle; one that falls silent, up to four listens more in that cycle.
 //     Should an absent sensor answer again, its first answer inside the covered time of its

@@ -126,8 +126,8 @@ TEST_F(PanelStateTest, BadFilesFailAndChangeNothing) {
          "not a panel-state record (no valid JSON at byte 1)"},
         {"too deep", std::string(100000, '[') + std::string(100000, ']'), UIE_FILE_FORMAT,
          "not a panel-state record"},
-        {"a number too large for a double", R"({"format": "x", "version": 1e999})",
-         UIE_FILE_FORMAT, "not a panel-state record (a number out of range)"},
+        {"a number too large for a double", R"({"format": "x", "version": 1e999})", UIE_FILE_FORMAT,
+         "not a panel-state record (a number out of range)"},
         {"newer format", newer, UIE_FILE_FORMAT, "written by a newer version of the program"},
         {"other program", foreign, UIE_FILE_FORMAT, "written by another program"},
         // One bad item loads nothing, and the reason says which one.

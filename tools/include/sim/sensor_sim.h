@@ -100,7 +100,7 @@ struct Options {
     // sensor of a line can fail while the others answer well.
     std::vector<std::uint32_t> fault_sensors{};
     std::map<std::uint32_t, SensorHabits> habits{};  // by address; none: well-behaved
-    bool babble = false;  // the line carries random bytes without pause (paced when emulated)
+    bool babble = false;      // the line carries random bytes without pause (paced when emulated)
     std::uint64_t seed = 1;   // faults and values are reproducible
     std::string link_path{};  // when set, a symlink to the current pty slave (re-pointed on replug)
 };

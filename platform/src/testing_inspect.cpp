@@ -1,5 +1,5 @@
-// Test seams that look at the model as a person sees the window (visibility, geometry,
-// dimming, labels) and that resize a panel as a drag of its edge does. Linked only by tests.
+// Helpers for tests and benchmarks: read from the UI model whether a panel is shown and a
+// control's place, dimmed state and label, and resize a panel with the events a resize sends.
 #include "platform/ui_testing.h"
 #include "registry.h"
 
